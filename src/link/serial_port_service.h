@@ -1,0 +1,58 @@
+#pragma once
+// The serial port as the console uses it: a port number, a settings string,
+// an open state, a receive buffer, output, input, an event kind and one
+// communication event raised on the owner's thread.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QSerialPort;
+
+namespace qav::link {
+
+class SerialPortService : public QObject {
+    Q_OBJECT
+public:
+    enum CommEvent : int { EvNone = 0, EvReceive = 2 };
+
+    explicit SerialPortService(QObject* parent = nullptr);
+    ~SerialPortService() override;
+
+    void setCommPort(int number);                // 1 .. 20
+    int commPort() const { return commPort_; }
+    bool setSettings(const QString& settings);   // "9600,N,8,1"; applies at once when open
+    QString settings() const { return settings_; }
+    void setInBufferSize(int size);
+    int inBufferSize() const { return inBufferSize_; }
+
+    bool portOpen() const;
+    // Opens the port chosen by commPort(); false (with errorString()) when the
+    // port does not exist, is in use, or cannot be configured.
+    bool open();
+    void close();
+    QString errorString() const { return error_; }
+
+    void output(const QByteArray& bytes); // queues every byte, in order
+    QByteArray input();                   // returns and removes everything waiting
+    int commEvent() const { return commEvent_; }
+
+    // Where COMn is looked for: a directory holding an entry named COMn (a
+    // link to a tty or to an emulator's pseudo-terminal); defaults to the
+    // current directory.
+    static QString resolvePortName(int number, const QString& directory = QString());
+
+signals:
+    void onComm();      // MSComm1_OnComm: bytes were received
+    void deviceLost();  // the open port's device vanished; the port is closed
+
+private:
+    QSerialPort* port_ = nullptr;
+    int commPort_ = 1;
+    QString settings_ = QStringLiteral("9600,N,8,1");
+    int inBufferSize_ = 1024;
+    int commEvent_ = EvNone;
+    QString error_;
+};
+
+} // namespace qav::link

@@ -1,0 +1,7 @@
+#include "link/usb_packet_sender.h"
+
+namespace qav::link {
+
+void UsbPacketSender::send(const QByteArray&) {}
+
+} // namespace qav::link
