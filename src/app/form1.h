@@ -27,6 +27,7 @@ class QTimer;
 namespace qav::link {
 class SerialPortService;
 class FrameDispatcher;
+class UsbPacketSender;
 } // namespace qav::link
 
 namespace qav::app {
@@ -87,6 +88,8 @@ public:
     bool FindTheHid();
     void PollBridgeReply();
     void Timer2_Timer();
+    void SetUpUsbLink(); // wires the bridge, the packet sender and Timer2; run by the constructor
+    link::UsbPacketSender& usbSender() { return *usbSender_; }
 
     // --- speech-property panel, hex area, demo texts, cache (form1_panel.cpp) ---
     void HScroll1_Change();
@@ -159,6 +162,8 @@ private:
     std::unique_ptr<TextBox> text3_;
     std::unique_ptr<link::HidBridge> bridge_;
     link::FrameDispatcher* dispatcher_ = nullptr;
+    link::UsbPacketSender* usbSender_ = nullptr;
+    QList<QByteArray> bridgeReports_; // delivered by the bridge, not yet decoded
 };
 
 } // namespace qav::app
