@@ -91,11 +91,9 @@ private:
     void speak(const ScriptRun& run, const SpeechProperties& props, QByteArray& pcm) {
         if (run.text.trimmed().isEmpty())
             return;
-        bool chinese = run.chinese;
-        if (props.language == 1)
-            chinese = true;
-        else if (props.language == 2 && !run.chinese)
-            chinese = false;
+        // [g1] reads everything as Chinese. Chinese characters always need the
+        // Mandarin voice, so [g2] changes nothing here.
+        const bool chinese = run.chinese || props.language == 1;
         const char* voice = chinese ? "cmn" : "en";
         if (voice != voice_) {
             if (espeak_SetVoiceByName(voice) != EE_OK)
