@@ -168,7 +168,7 @@ QByteArray ChipModel::handleFrame(const QByteArray& frame) {
         outcome = {bytes({reply::kReceiveError}), QString()};
         break;
     }
-    QString body = QStringLiteral("%1 %2").arg(command, 2, 16, QLatin1Char('0')).toUpper() + u' ' +
+    QString body = QStringLiteral("%1 ").arg(command, 2, 16, QLatin1Char('0')).toUpper() +
                    commandName(command);
     if (!outcome.detail.isEmpty())
         body += u' ' + outcome.detail;
