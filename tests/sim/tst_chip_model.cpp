@@ -166,7 +166,8 @@ private slots:
         const qint64 took = clock.elapsed();
         QCOMPARE(spontaneous[0][0].toByteArray(), hex("4F"));
         QVERIFY2(took >= qint64(modelMs / 20) - 1, qPrintable(QString::number(took)));
-        QVERIFY2(took < qint64(modelMs / 20) + 500, qPrintable(QString::number(took)));
+        // well within the unscaled time
+        QVERIFY2(took < qint64(modelMs / 2), qPrintable(QString::number(took)));
         QCOMPARE(chip.state(), State::Idle);
 
         // The fastest rate takes a quarter of the slowest.
