@@ -65,7 +65,13 @@ ChunkMeasure measureChunk(QStringView selection, protocol::Encoding encoding, in
         m.textByteCount += measuredBytes(c, encoding);
         if (m.textByteCount > chunkLimit) {
             m.shortened = true;
-            return m; // length and chars still describe the part that fits
+            // A line break is one unit in the text box: never end the part
+            // between its CR and its LF.
+            if (m.length > 0 && selection[m.length - 1] == u'\r' && selection[m.length] == u'\n') {
+                --m.length;
+                --m.chars;
+            }
+            return m; // length and chars describe the part that fits
         }
         pos += c.units;
         ++chars;

@@ -48,8 +48,9 @@ struct ChunkMeasure {
 // Counts the selection character by character and stops at the first
 // character that would take the count past chunkLimit. The selection is then
 // cut to the longest leading part whose bytes still fit, which always ends at
-// chunkLimit - 1 or chunkLimit bytes. The cost is bounded by the chunk, not by
-// the length of the selection.
+// chunkLimit - 1 or chunkLimit bytes, except that a CR LF pair is never cut
+// in two (the part then ends before the CR). The cost is bounded by the
+// chunk, not by the length of the selection.
 ChunkMeasure measureChunk(QStringView selection, protocol::Encoding encoding, int chunkLimit);
 
 } // namespace qav::synthesis
