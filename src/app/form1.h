@@ -159,6 +159,15 @@ private:
     std::unique_ptr<TextBox> text3_;
     std::unique_ptr<link::HidBridge> bridge_;
     link::FrameDispatcher* dispatcher_ = nullptr;
+
+public:
+    // Where the conversion table is looked for; the program's own folder
+    // when empty.
+    void setConversionTableFolder(const QString& folder) { tableFolder_ = folder; }
+
+private:
+    QString tableFolder_;
+    QTimer* replyPause_ = nullptr; // the short wait before a serial reply is read
 };
 
 } // namespace qav::app
