@@ -1,0 +1,100 @@
+// Synthesis against the chip model on the far end of the serial line: the
+// frame is understood, and the chip's replies are decoded and drive the next
+// request.
+#include "app_helpers.h"
+#include "chip_model.h"
+#include "frame_parser.h"
+#include "link/link_helpers.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QTest>
+#include <QTimer>
+
+using namespace qav;
+using namespace qav::test;
+
+class SynthesisChipTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<ConsoleFixture> console_;
+    std::unique_ptr<PtyPort> pty_;
+    std::unique_ptr<sim::ChipModel> chip_;
+    sim::FrameParser parser_;
+    QTimer line_;
+    QStringList spoken_;
+    app::Form1* form_ = nullptr;
+
+private slots:
+    void init() {
+        console_ = std::make_unique<ConsoleFixture>();
+        pty_ = std::make_unique<PtyPort>();
+        QVERIFY(pty_->linkAs(console_->dir(), 1));
+        form_ = &console_->load();
+        form_->setConversionTableFolder(QCoreApplication::applicationDirPath());
+        chip_ = std::make_unique<sim::ChipModel>();
+        chip_->setTimeScale(50);
+        spoken_.clear();
+        parser_.reset();
+        connect(chip_.get(), &sim::ChipModel::utteranceStarted, this,
+                [this](int, const QString& text) { spoken_ << text; });
+        connect(chip_.get(), &sim::ChipModel::spontaneousReply, this,
+                [this](const QByteArray& bytes) { pty_->write(bytes); });
+        // The chip's end of the line: whole frames in, replies out.
+        line_.setInterval(1);
+        connect(&line_, &QTimer::timeout, this, [this] {
+            for (const auto& e : parser_.feed(pty_->readAvailable()))
+                if (e.kind == sim::FrameParser::Event::Kind::Frame)
+                    pty_->write(chip_->handleFrame(e.bytes));
+        });
+        line_.start();
+    }
+    void cleanup() {
+        line_.stop();
+        chip_.reset();
+        console_.reset();
+        pty_.reset();
+    }
+
+    void spokenAndAnswered_data() {
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QString>("spoken");
+        QTest::newRow("gbk") << 1 << u"欢迎光临"_qs;
+        QTest::newRow("big5") << 2 << u"歡迎光臨"_qs;
+        QTest::newRow("unicode be") << 4 << u"欢迎光临"_qs;
+    }
+    void spokenAndAnswered() {
+        QFETCH(int, encoding);
+        QFETCH(QString, spoken);
+        form_->Combo5->setCurrentIndex(encoding);
+        form_->Combo5_Click();
+        form_->sendText().setText(u"欢迎光临"_qs);
+        form_->Command6_Click();
+        QTRY_VERIFY(form_->workLog().text().contains(u"<---- 返回：4F  芯片空闲\r\n"_qs));
+        QCOMPARE(spoken_, QStringList{spoken});
+        QVERIFY(form_->workLog().text().contains(u"<---- 返回：41  接收成功\r\n"_qs));
+    }
+
+    void idleReplyRepeatsTheSelection() {
+        form_->sendText().setText(u"你好，世界"_qs);
+        form_->sendText().setSelStart(0);
+        form_->sendText().setSelLength(2);
+        form_->state().replayCount = 3;
+        form_->Command6_Click();
+        form_->state().continueSynthesis = true;
+        QTRY_VERIFY(spoken_.size() >= 3);
+        // From now on the next idle reply sends once more, and that is the end.
+        form_->state().replayCount = 0;
+        const qsizetype before = spoken_.size();
+        QTRY_VERIFY(!form_->state().continueSynthesis);
+        QTest::qWait(300);
+        const qsizetype after = spoken_.size();
+        QVERIFY(after >= before && after <= before + 2);
+        QTest::qWait(200);
+        QCOMPARE(spoken_.size(), after);
+        for (const QString& s : spoken_)
+            QCOMPARE(s, u"你好"_qs);
+    }
+};
+
+QTEST_MAIN(SynthesisChipTest)
+#include "tst_synthesis_chip.moc"
