@@ -1,12 +1,13 @@
 // A whole synthesis request in the window, from the click to the bytes handed
 // to the serial port (measure, convert, log, dispatch), and the time from a
 // reply byte arriving at the port to its work-log line.
-#include "../tests/link/link_helpers.h"
+#include "../tests/app/tst_synthesis_fixture.h"
 #include "app/form1.h"
 #include "app/message_sink.h"
 #include "link/serial_port_service.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -20,27 +21,12 @@ using namespace qav;
 
 namespace {
 
-struct Console {
-    QTemporaryDir dir;
-    QString previous = QDir::currentPath();
-    test::PtyPort pty;
-    std::unique_ptr<app::Form1> form;
-
-    Console() {
-        QDir::setCurrent(dir.path());
-        pty.linkAs(dir.path(), 1);
-        form = std::make_unique<app::Form1>(nullptr, std::make_unique<app::RecordingMessageSink>());
-        form->Form_Load();
-    }
-    ~Console() {
-        form.reset();
-        QDir::setCurrent(previous);
-    }
+struct Console : synthesis_test::Com1Console {
     // Lets the port write out what it was handed and throws it away.
     void drain() {
         for (int i = 0; i < 20; ++i) {
             QCoreApplication::processEvents();
-            if (pty.readAvailable().isEmpty() && i > 2)
+            if (readAvailable().isEmpty() && i > 2)
                 break;
         }
     }
@@ -64,7 +50,7 @@ QString fullChunkText() {
 }
 
 void BM_SynthesisRequest(benchmark::State& state) {
-    app::Form1& f = *console->form;
+    app::Form1& f = console->form();
     f.sendText().setText(fullChunkText());
     f.Combo5->setCurrentIndex(int(state.range(0)));
     f.Combo5_Click();
@@ -91,13 +77,13 @@ BENCHMARK(BM_SynthesisRequest)
 
 // Milliseconds from writing a reply byte to the port to its log line.
 std::vector<double> replyLatencies(int count) {
-    app::Form1& f = *console->form;
+    app::Form1& f = console->form();
     std::vector<double> ms;
     for (int i = 0; i < count; ++i) {
         f.Command2_Click();
         QElapsedTimer t;
         t.start();
-        console->pty.write("A");
+        console->write("A");
         while (f.workLog().text().isEmpty() && t.elapsed() < 1000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
         ms.push_back(t.nsecsElapsed() / 1e6);
@@ -113,27 +99,27 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     Console c;
     console = &c;
-    if (!c.form->serialPort().portOpen()) {
+    if (!c.form().serialPort().portOpen()) {
         std::fprintf(stderr, "COM1 did not open\n");
         return 1;
     }
 
     // One request by hand, as a plain figure next to the benchmark's.
-    c.form->sendText().setText(fullChunkText());
+    c.form().sendText().setText(fullChunkText());
     std::vector<double> cpu;
     for (int i = 0; i < 200; ++i) {
-        c.form->sendText().setSelStart(0);
+        c.form().sendText().setSelStart(0);
         if (i % 50 == 0)
-            c.form->Command2_Click();
+            c.form().Command2_Click();
         c.drain();
         const double start = cpuMicros();
-        c.form->Command6_Click();
+        c.form().Command6_Click();
         cpu.push_back(cpuMicros() - start);
     }
     std::sort(cpu.begin(), cpu.end());
     std::printf(
         "synthesis request, %d-byte frame, GBK: CPU median %.0f us, 90th percentile %.0f us\n",
-        c.form->state().frameByteCount, cpu[cpu.size() / 2], cpu[cpu.size() * 9 / 10]);
+        c.form().state().frameByteCount, cpu[cpu.size() / 2], cpu[cpu.size() * 9 / 10]);
 
     const auto ms = replyLatencies(100);
     std::printf("reply byte to log line: median %.2f ms, 90th percentile %.2f ms, max %.2f ms\n",
