@@ -16,11 +16,10 @@ namespace qav::app {
 
 namespace {
 
-// The wait between a receive event and the read, so that the bytes of one
-// reply (a version answer is several characters) are read together. At 9600
-// baud one character takes about 1 ms; 8 ms covers a version answer, and it is
-// short beside anything the chip does after a reply.
-constexpr int kReplyPauseMs = 8;
+// The line speed of a settings string such as "9600,N,8,1"; 0 when unreadable.
+int baudRateOf(const QString& settings) {
+    return settings.section(u',', 0, 0).toInt();
+}
 
 } // namespace
 
@@ -85,7 +84,6 @@ void Form1::MSComm1_OnComm() {
         replyPause_ = new QTimer(this);
         replyPause_->setSingleShot(true);
         replyPause_->setTimerType(Qt::PreciseTimer);
-        replyPause_->setInterval(kReplyPauseMs);
         connect(replyPause_, &QTimer::timeout, this, [this] {
             const QByteArray received = MSComm1->input();
             for (const auto& line : protocol::decodeSerialReplies(received, state_.hexPrefix)) {
@@ -96,8 +94,9 @@ void Form1::MSComm1_OnComm() {
             }
         });
     }
+    // Bytes that arrive during the pause are read with the others.
     if (!replyPause_->isActive())
-        replyPause_->start(); // bytes arriving meanwhile are read with the others
+        replyPause_->start(protocol::replyPauseMs(baudRateOf(MSComm1->settings())));
 }
 
 void Form1::OnSerialIdleReply() {

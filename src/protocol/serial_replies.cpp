@@ -3,8 +3,16 @@
 #include "protocol/frame.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 
 namespace qav::protocol {
+
+int replyPauseMs(int baudRate) {
+    if (baudRate <= 0)
+        baudRate = 9600;
+    const int ms = (kReplyPauseCharacters * 10 * 1000 + baudRate - 1) / baudRate;
+    return std::max(2, ms);
+}
 
 QString serialReplyCodeText(unsigned char byte) {
     switch (byte) {

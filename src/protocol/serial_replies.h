@@ -15,6 +15,15 @@ inline constexpr int kSerialRepliesPerEvent = 2;
 inline constexpr const char* kSerialReplyLeadIn = "<---- 返回：";
 inline constexpr const char* kSerialVersionSeparator = "：";
 
+// How long the decoder waits after bytes arrive before it reads them, so that
+// the bytes of one answer are read together: the time 20 characters take on
+// the line (10 bits each), at least 2 ms. The chip's status replies are single
+// bytes, but the version answer is a string; at the default 9600 baud the wait
+// is 21 ms, at 115200 baud 2 ms. A line speed that cannot be read counts as
+// 9600 baud.
+inline constexpr int kReplyPauseCharacters = 20;
+int replyPauseMs(int baudRate);
+
 struct SerialReplyLine {
     QString text;      // the whole line, CR LF included
     bool idle = false; // a 0x4F: the idle actions follow this line

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -69,6 +70,21 @@ private slots:
         QTRY_VERIFY(form_->workLog().text().contains(u"<---- 返回：4F  芯片空闲\r\n"_qs));
         QCOMPARE(spoken_, QStringList{spoken});
         QVERIFY(form_->workLog().text().contains(u"<---- 返回：41  接收成功\r\n"_qs));
+    }
+
+    void versionAnswerOnOneLine() {
+        // The chip acknowledges at once and answers a moment later; the pause
+        // before the read keeps the version text in one piece (the 0x41 may be
+        // read with it, and then heads the string).
+        form_->Command12_Click();
+        const QString tail = QString::fromLatin1(sim::ChipModel::kVersionText) + "\r\n";
+        QTRY_VERIFY(form_->workLog().text().endsWith(tail));
+        QTest::qWait(100);
+        const QString log = form_->workLog().text();
+        QVERIFY(log.endsWith(tail));
+        QVERIFY(log.contains(u"<---- 返回：41  接收成功\r\n"_qs));
+        QCOMPARE(log.count(u"<---- 返回："_qs), 2);
+        QVERIFY(log.contains(QRegularExpression(u"<---- 返回：58  软件版本号：A?S"_qs)));
     }
 
     void idleReplyRepeatsTheSelection() {

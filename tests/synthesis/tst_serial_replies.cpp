@@ -54,6 +54,13 @@ private slots:
         QCOMPARE(texts, lines);
         QCOMPARE(idleCount, idle);
     }
+
+    void pauseCoversAVersionAnswer() {
+        QCOMPARE(replyPauseMs(9600), 21);
+        QCOMPARE(replyPauseMs(4800), 42);
+        QCOMPARE(replyPauseMs(115200), 2);
+        QCOMPARE(replyPauseMs(0), 21);
+    }
 };
 
 QTEST_GUILESS_MAIN(SerialRepliesTest)
