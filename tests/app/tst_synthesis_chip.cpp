@@ -1,6 +1,5 @@
 // Synthesis against the chip model on the far end of the serial line: the
-// frame is understood, and the chip's replies are decoded and drive the next
-// request.
+// frame is understood and the chip's replies are decoded.
 #include "chip_model.h"
 #include "frame_parser.h"
 #include "tst_synthesis_fixture.h"
@@ -85,27 +84,6 @@ private slots:
         QVERIFY(log.contains(u"<---- 返回：41  接收成功\r\n"_qs));
         QCOMPARE(log.count(u"<---- 返回："_qs), 2);
         QVERIFY(log.contains(QRegularExpression(u"<---- 返回：58  软件版本号：A?S"_qs)));
-    }
-
-    void idleReplyRepeatsTheSelection() {
-        form_->sendText().setText(u"你好，世界"_qs);
-        form_->sendText().setSelStart(0);
-        form_->sendText().setSelLength(2);
-        form_->state().replayCount = 3;
-        form_->Command6_Click();
-        form_->state().continueSynthesis = true;
-        QTRY_VERIFY(spoken_.size() >= 3);
-        // From now on the next idle reply sends once more, and that is the end.
-        form_->state().replayCount = 0;
-        const qsizetype before = spoken_.size();
-        QTRY_VERIFY(!form_->state().continueSynthesis);
-        QTest::qWait(300);
-        const qsizetype after = spoken_.size();
-        QVERIFY(after >= before && after <= before + 2);
-        QTest::qWait(200);
-        QCOMPARE(spoken_.size(), after);
-        for (const QString& s : spoken_)
-            QCOMPARE(s, u"你好"_qs);
     }
 };
 
