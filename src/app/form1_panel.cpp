@@ -2,12 +2,16 @@
 // the chip cache buttons.
 #include "app/form1.h"
 #include "demo/demo_texts.h"
+#include "link/frame_dispatcher.h"
 #include "synthesis/tag_frames.h"
+#include "synthesis/text_frame.h"
 #include "tools/cache_frames.h"
 #include "tools/hex_parse.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 
 namespace qav::app {
@@ -144,7 +148,57 @@ void Form1::Command32_Click() {
 
 // --- chip cache ----------------------------------------------------------------
 
-void Form1::Command10_Click() {}
+// Stores the selection in the chip's cache from the chosen segment on. The
+// text is cut, converted and split exactly as for synthesis; only the command
+// and the parameter byte differ. The synthesise button stays disabled while
+// the frame is built and sent.
+void Form1::Command10_Click() {
+    state_.continueSynthesis = false;
+    TextBox& text3 = *text3_;
+    text3.setFocus();
+    Command6->setEnabled(false);
+    if (text3.selLength() == 0) {
+        text3.setSelStart(0);
+        text3.setSelLength(text3.length());
+    }
+    const QString selected = text3.selectedText();
+    if (selected.isEmpty()) {
+        Command6->setEnabled(true);
+        return;
+    }
+
+    synthesis::TextFrameRequest request;
+    request.command = protocol::Command::CacheStore;
+    request.parameter = tools::cacheSegment(Combo6->currentIndex());
+    request.encoding = protocol::Encoding(state_.encodingCode);
+    request.chunkLimit = state_.chunkLimit;
+    request.tableFolder =
+        tableFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : tableFolder_;
+    const synthesis::TextFrame built = synthesis::buildTextFrame(selected, request);
+
+    state_.textByteCount = built.measure.textByteCount;
+    if (built.measure.shortened)
+        text3.setSelLength(built.measure.length);
+    if (built.status != synthesis::TextFrame::Status::Ok) {
+        if (built.status == synthesis::TextFrame::Status::TableMissing)
+            showMessage(QString::fromUtf8(synthesis::kTableMissingMessage));
+        Command6->setEnabled(true);
+        return;
+    }
+
+    const QByteArray& frame = built.frame;
+    state_.frameBuffer = frame;
+    state_.convertedFrameLength = int(frame.size());
+    state_.lastFrameIndex = int(frame.size()) - 1;
+    state_.frameByteCount = int(frame.size());
+    // Logged once as the whole frame, even when it leaves in two writes.
+    workLog_->appendFrame(frame);
+    for (const QByteArray& piece : synthesis::splitFrame(frame))
+        dispatcher_->dispatch(piece, int(piece.size()));
+
+    text3.setFocus();
+    Command6->setEnabled(true);
+}
 
 void Form1::Command13_Click() {
     state_.continueSynthesis = false;
