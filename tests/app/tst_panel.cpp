@@ -2,37 +2,28 @@
 // the chip cache, driven through the window's handlers. Every frame is checked
 // twice: in the work log, and as the bytes that arrive at the far end of a
 // real pseudo-terminal linked as ./COM1.
+#include "app/app_helpers.h"
 #include "app/form1.h"
 #include "demo/demo_texts.h"
+#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "synthesis/text_frame.h"
 #include "tools/hex_parse.h"
 
 #include <QComboBox>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace qav::app;
+using qav::test::gbk;
 
 namespace {
 
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
-}
-
-QByteArray gbk(const QString& text) {
-    auto encoder = QStringEncoder("GBK");
-    return encoder(text);
 }
 
 // The frames of the work log, in order, read back from their hex lines.
@@ -50,33 +41,15 @@ QList<QByteArray> loggedFrames(const WorkLog& log) {
 class TstPanel : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
-    QString previousDir_;
-    int master_ = -1;
-    int slave_ = -1;
-    std::unique_ptr<Form1> form_;
-    RecordingMessageSink* messages_ = nullptr;
+    std::unique_ptr<qav::test::ConsoleFixture> console_;
+    qav::test::PtyPort pty_;
+    Form1* form_ = nullptr;
 
-    // Everything that reaches the chip's end of the line within the time.
-    QByteArray received(qsizetype expected, int timeoutMs = 3000) {
-        QByteArray bytes;
-        QElapsedTimer clock;
-        clock.start();
-        while (bytes.size() < expected && clock.elapsed() < timeoutMs) {
-            QCoreApplication::processEvents();
-            char buffer[4096];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n > 0)
-                bytes.append(buffer, n);
-            else
-                QTest::qWait(2);
-        }
-        // Anything beyond what was expected would be a fault too.
-        QTest::qWait(20);
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(master_, buffer, sizeof buffer)) > 0;)
-            bytes.append(buffer, n);
-        return bytes;
+    // Everything that reaches the chip's end of the line: what was expected,
+    // and anything beyond it, which would be a fault too.
+    QByteArray received(qsizetype expected) {
+        const QByteArray bytes = pty_.read(expected, 3000);
+        return bytes + pty_.readFor(20);
     }
 
     // The frames logged since the last reset, and the same bytes on the line.
@@ -96,31 +69,14 @@ class TstPanel : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(dir_.isValid());
-        QVERIFY(::openpty(&master_, &slave_, nullptr, nullptr, nullptr) == 0);
-        termios raw{};
-        ::tcgetattr(slave_, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(slave_, TCSANOW, &raw);
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-        QVERIFY(QFile::link(QString::fromLocal8Bit(::ttyname(slave_)), dir_.filePath("COM1")));
-        previousDir_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-
-        auto sink = std::make_unique<RecordingMessageSink>();
-        messages_ = sink.get();
-        form_ = std::make_unique<Form1>(nullptr, std::move(sink));
-        form_->Form_Load();
+        console_ = std::make_unique<qav::test::ConsoleFixture>();
+        QVERIFY(pty_.linkAs(console_->dir(), 1));
+        form_ = &console_->load();
         QVERIFY(form_->serialPort().portOpen());
-        QVERIFY(messages_->messages.isEmpty());
+        QVERIFY(console_->messages().isEmpty());
     }
 
-    void cleanupTestCase() {
-        form_.reset();
-        QDir::setCurrent(previousDir_);
-        ::close(slave_);
-        ::close(master_);
-    }
+    void cleanupTestCase() { console_.reset(); }
 
     void init() {
         ConsoleState& state = form_->state();
@@ -131,8 +87,8 @@ private slots:
         form_->Combo5->setCurrentIndex(1);
         form_->Combo5_Click();
         form_->Command2_Click();
-        messages_->messages.clear();
-        received(0, 0);
+        console_->messages().clear();
+        pty_.readAvailable();
     }
 
     // --- speech-property panel -----------------------------------------------
@@ -264,7 +220,7 @@ private slots:
 
         const QString notHex = QString::fromUtf8(qav::tools::kNotHexMessage);
         const QStringList expected = refused ? QStringList{notHex, notHex} : QStringList{};
-        QCOMPARE(messages_->messages, expected);
+        QCOMPARE(console_->messages(), expected);
         if (bytes.isEmpty()) {
             QCOMPARE(sent(), QList<QByteArray>{});
         } else {
@@ -279,7 +235,7 @@ private slots:
     void hexHeaderAddedTooLong() {
         setHexText(QStringLiteral("00 ").repeated(qav::tools::kMaxHeaderAddedBytes) + "01");
         form_->Command30_Click();
-        QCOMPARE(messages_->messages,
+        QCOMPARE(console_->messages(),
                  QStringList{QString::fromUtf8(qav::tools::kHexTooLongMessage)});
         QCOMPARE(sent(), QList<QByteArray>{});
     }
@@ -370,7 +326,7 @@ private slots:
         form_->Combo5_Click();
         form_->sendText().setText(QStringLiteral("abc"));
         form_->Command10_Click();
-        QCOMPARE(messages_->messages,
+        QCOMPARE(console_->messages(),
                  QStringList{QString::fromUtf8(qav::synthesis::kTableMissingMessage)});
         QVERIFY(form_->Command6->isEnabled());
         QCOMPARE(sent(), QList<QByteArray>{});
