@@ -3,16 +3,36 @@
 // with reply bytes, and "speaks" for a time that follows the text length and
 // the speech rate. Both the serial line and the USB bridge emulator sit on it.
 
+#include "speech_text.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <array>
 
 namespace qav::sim {
+
+// One utterance as the chip starts it.
+struct Utterance {
+    int frameNumber = 0;
+    QString text;                // decoded, tags included
+    SpeechProperties properties; // in force before the text's first tag
+    int repeats = 1;             // cache play speaks its text several times
+    double durationMs = 0;       // model time, before the time scale
+};
 
 class ChipModel : public QObject {
     Q_OBJECT
 public:
     enum class State { Idle, Playing, Paused, Standby };
+
+    // The version text answered to 0x58, after the "S".
+    static constexpr const char* kVersionText = "QAV7120 V1.3 EMU";
+    // The chip's text cache: 16 segments of 256 bytes.
+    static constexpr int kCacheSegments = 16;
+    static constexpr int kCacheSegmentSize = 256;
 
     explicit ChipModel(QObject* parent = nullptr);
     ~ChipModel() override;
@@ -21,6 +41,9 @@ public:
     void setTimeScale(double scale);
     double timeScale() const;
     State state() const;
+    const SpeechProperties& properties() const { return properties_; }
+    // Frames counted so far, good and bad; the next frame gets this number + 1.
+    int frameCount() const { return frameCount_; }
 
     // Handles one complete frame (FD, length, command, parameter, data) and
     // returns the bytes the chip answers at once on the serial line
@@ -28,13 +51,46 @@ public:
     // where the command asks for one).
     QByteArray handleFrame(const QByteArray& frame);
 
+    // Bytes the line could not make into a frame (length 0, too long, or not
+    // complete in time). Counts as a frame, traces it, and returns 0x45.
+    QByteArray handleBadFrame(const QByteArray& bytes, const QString& reason);
+
 signals:
-    // Bytes the chip sends on its own, such as 0x4F at the end of an utterance.
+    // Bytes the chip sends on its own, such as 0x4F at the end of an
+    // utterance and after a stop, and the "S..." answer to a version query.
     void spontaneousReply(const QByteArray& bytes);
     // One readable line per frame handled, for the emulator's trace.
     void traced(const QString& line);
     // The text of each utterance as it starts, tags included, with the frame number.
     void utteranceStarted(int frameNumber, const QString& text);
+    // The same moment, with what a renderer needs to voice it.
+    void utteranceBegan(const qav::sim::Utterance& utterance);
+
+private:
+    struct Outcome {
+        QByteArray reply;
+        QString detail;
+    };
+    Outcome synthesize(const QByteArray& frame);
+    Outcome cacheStore(const QByteArray& frame);
+    Outcome cachePlay(const QByteArray& frame);
+    Outcome simpleCommand(quint8 command);
+    void startSpeaking(const QString& text, int repeats);
+    void stopSpeaking();
+    void finishSpeaking();
+    void armTimer();
+    void trace(int frameNumber, const QString& body, const QByteArray& reply);
+
+    double scale_ = 1.0;
+    State state_ = State::Idle;
+    SpeechProperties properties_;
+    QTimer speechTimer_;
+    QElapsedTimer speechClock_; // since the speech last (re)started
+    double remainingMs_ = 0;    // model time left of the current utterance
+    int speakingFrame_ = 0;
+    int frameCount_ = 0;
+    QElapsedTimer uptime_;
+    std::array<QByteArray, kCacheSegments> cache_;
 };
 
 } // namespace qav::sim

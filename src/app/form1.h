@@ -10,9 +10,9 @@
 #include "link/hid_bridge.h"
 
 #include <QWidget>
-
 #include <memory>
 
+class QFile;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -31,11 +31,13 @@ class FrameDispatcher;
 
 namespace qav::app {
 
-
 class Form1 : public QWidget {
     Q_OBJECT
 public:
     static constexpr const char* kTitle = "Tonaria-QAV7120中英语音合成芯片-PC端演示程序  V1.3";
+    // Shown whenever a serial port cannot be opened or has gone away.
+    static constexpr const char* kPortMessage =
+        "串口不存在或被占用,若电脑没有串口，请使用USB转串口设备";
 
     // bridge: the HID bridge behind the USB link (hidapi in the program, the
     // bridge emulator in tests). messages: where message boxes go; when null
@@ -50,10 +52,14 @@ public:
     link::SerialPortService& serialPort() { return *MSComm1; }
     link::FrameDispatcher& dispatcher() { return *dispatcher_; }
     MessageSink& messages() { return *messages_; }
+    // The crash-test result file, open (truncated) from start-up to the end of
+    // the run; null before Form_Load or when it could not be opened.
+    QFile* crashResultFile() { return crashResultFile_.get(); }
 
     // --- start-up and shut-down (form1_startup.cpp) ---
     void Form_Load();
-    bool Form_Unload(); // false when the log could not be exported
+    bool Form_Unload();                                  // false when the log could not be exported
+    QString exportError() const { return exportError_; } // why, after Form_Unload
     void Command15_Click();
     void Text2_Change();
 
@@ -68,13 +74,13 @@ public:
     void Combo2_Click();
     void Option3_Click();
     void SendCommandFrame(std::uint8_t command); // one-byte command send
-    void Command7_Click();  // stop
-    void Command8_Click();  // pause
-    void Command9_Click();  // resume
-    void Command28_Click(); // status query
-    void Command5_Click();  // standby
-    void Command11_Click(); // wake-up
-    void Command12_Click(); // version query
+    void Command7_Click();                       // stop
+    void Command8_Click();                       // pause
+    void Command9_Click();                       // resume
+    void Command28_Click();                      // status query
+    void Command5_Click();                       // standby
+    void Command11_Click();                      // wake-up
+    void Command12_Click();                      // version query
 
     // --- synthesis and serial reply decoding (form1_synthesis.cpp) ---
     void Command6_Click();
@@ -130,17 +136,17 @@ public:
               *Combo5 = nullptr, *Combo6 = nullptr, *Combo7 = nullptr;
     QRadioButton *Option3 = nullptr, *Option4 = nullptr;
     QScrollBar *HScroll1 = nullptr, *HScroll2 = nullptr, *HScroll3 = nullptr;
-    QPushButton *Command1 = nullptr, *Command2 = nullptr, *Command3 = nullptr,
-                *Command4 = nullptr, *Command5 = nullptr, *Command6 = nullptr,
-                *Command7 = nullptr, *Command8 = nullptr, *Command9 = nullptr,
-                *Command10 = nullptr, *Command11 = nullptr, *Command12 = nullptr,
-                *Command13 = nullptr, *Command14 = nullptr, *Command15 = nullptr,
-                *Command16 = nullptr, *Command17 = nullptr, *Command18 = nullptr,
-                *Command19 = nullptr, *Command20 = nullptr, *Command21 = nullptr,
-                *Command22 = nullptr, *Command23 = nullptr, *Command24 = nullptr,
-                *Command25 = nullptr, *Command26 = nullptr, *Command27 = nullptr,
-                *Command28 = nullptr, *Command29 = nullptr, *Command30 = nullptr,
-                *Command31 = nullptr, *Command32 = nullptr, *Command34 = nullptr;
+    QPushButton *Command1 = nullptr, *Command2 = nullptr, *Command3 = nullptr, *Command4 = nullptr,
+                *Command5 = nullptr, *Command6 = nullptr, *Command7 = nullptr, *Command8 = nullptr,
+                *Command9 = nullptr, *Command10 = nullptr, *Command11 = nullptr,
+                *Command12 = nullptr, *Command13 = nullptr, *Command14 = nullptr,
+                *Command15 = nullptr, *Command16 = nullptr, *Command17 = nullptr,
+                *Command18 = nullptr, *Command19 = nullptr, *Command20 = nullptr,
+                *Command21 = nullptr, *Command22 = nullptr, *Command23 = nullptr,
+                *Command24 = nullptr, *Command25 = nullptr, *Command26 = nullptr,
+                *Command27 = nullptr, *Command28 = nullptr, *Command29 = nullptr,
+                *Command30 = nullptr, *Command31 = nullptr, *Command32 = nullptr,
+                *Command34 = nullptr;
     link::SerialPortService* MSComm1 = nullptr;
     QTimer* Timer1 = nullptr; // continuous-play countdown
     QTimer* Timer2 = nullptr; // USB reply poll
@@ -152,6 +158,8 @@ private:
     void buildControls();   // form1_layout.cpp
     void connectControls(); // form1_layout.cpp
     void showMessage(const QString& text) { messages_->show(text); }
+    void onSerialDeviceLost(); // form1_serial.cpp
+    void showPortMessage();    // form1_serial.cpp
 
     ConsoleState state_;
     std::unique_ptr<MessageSink> messages_;
@@ -159,6 +167,10 @@ private:
     std::unique_ptr<TextBox> text3_;
     std::unique_ptr<link::HidBridge> bridge_;
     link::FrameDispatcher* dispatcher_ = nullptr;
+    std::unique_ptr<QFile> crashResultFile_;
+    QString exportError_;
+    int portMessagesShown_ = 0;
+    bool unloaded_ = false; // Form_Unload has run; the next close goes through
 };
 
 } // namespace qav::app

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace qav::app {
 
@@ -11,6 +12,13 @@ class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual void show(const QString& text) = 0;
+    // Shows the message and runs afterOk once it has been acknowledged. Never
+    // waits: a real box calls back when OK is pressed; a recorder at once.
+    virtual void showThen(const QString& text, std::function<void()> afterOk) {
+        show(text);
+        if (afterOk)
+            afterOk();
+    }
 };
 
 // Keeps every message instead of showing it; for tests and headless runs.

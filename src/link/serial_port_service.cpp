@@ -1,1 +1,197 @@
 #include "link/serial_port_service.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <algorithm>
+
+namespace qav::link {
+
+SerialPortService::SerialPortService(QObject* parent)
+    : QObject(parent), port_(new QSerialPort(this)) {
+    connect(port_, &QSerialPort::readyRead, this, [this] { readAvailable(); });
+    connect(port_, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError e) { handleError(int(e)); });
+}
+
+SerialPortService::~SerialPortService() {
+    if (port_->isOpen())
+        port_->close();
+}
+
+void SerialPortService::setCommPort(int number) {
+    commPort_ = number;
+}
+
+bool SerialPortService::setSettings(const QString& settings) {
+    // baud, parity letter, data bits, stop bits: "9600,N,8,1"
+    const QStringList parts = settings.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return false;
+    bool ok = false;
+    const qint32 baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || baud <= 0)
+        return false;
+    const QString parity = parts[1].trimmed().toUpper();
+    if (parity.size() != 1 || !QStringLiteral("NEOMS").contains(parity))
+        return false;
+    const int dataBits = parts[2].trimmed().toInt(&ok);
+    if (!ok || dataBits < 5 || dataBits > 8)
+        return false;
+    const QString stop = parts[3].trimmed();
+    int stopBits = 0;
+    if (stop == QLatin1String("1"))
+        stopBits = 1;
+    else if (stop == QLatin1String("1.5"))
+        stopBits = 15;
+    else if (stop == QLatin1String("2"))
+        stopBits = 2;
+    else
+        return false;
+
+    settings_ = settings;
+    baud_ = baud;
+    parity_ = parity.at(0).toLatin1();
+    dataBits_ = dataBits;
+    stopBits_ = stopBits;
+    return port_->isOpen() ? applySettings() : true;
+}
+
+bool SerialPortService::applySettings() {
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    switch (parity_) {
+    case 'E':
+        parity = QSerialPort::EvenParity;
+        break;
+    case 'O':
+        parity = QSerialPort::OddParity;
+        break;
+    case 'M':
+        parity = QSerialPort::MarkParity;
+        break;
+    case 'S':
+        parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        break;
+    }
+    const auto stop = stopBits_ == 2    ? QSerialPort::TwoStop
+                      : stopBits_ == 15 ? QSerialPort::OneAndHalfStop
+                                        : QSerialPort::OneStop;
+    bool ok = port_->setBaudRate(baud_);
+    ok = port_->setDataBits(QSerialPort::DataBits(dataBits_)) && ok;
+    ok = port_->setParity(parity) && ok;
+    ok = port_->setStopBits(stop) && ok;
+    if (!ok)
+        error_ = port_->errorString();
+    return ok;
+}
+
+void SerialPortService::setInBufferSize(int size) {
+    inBufferSize_ = size;
+}
+
+bool SerialPortService::portOpen() const {
+    return port_->isOpen();
+}
+
+QString SerialPortService::portName() const {
+    return port_->portName();
+}
+
+bool SerialPortService::open() {
+    error_.clear();
+    if (port_->isOpen())
+        return true;
+    const QString name = resolvePortName(commPort_);
+    if (name.isEmpty()) {
+        error_ = tr("COM%1 does not exist").arg(commPort_);
+        return false;
+    }
+    port_->setPortName(name);
+    if (!port_->open(QIODevice::ReadWrite)) {
+        error_ = port_->errorString();
+        return false;
+    }
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+    if (!applySettings()) {
+        port_->close();
+        return false;
+    }
+    received_.clear();
+    commEvent_ = EvNone;
+    lost_ = false;
+    return true;
+}
+
+void SerialPortService::close() {
+    if (port_->isOpen())
+        port_->close();
+}
+
+void SerialPortService::output(const QByteArray& bytes) {
+    if (port_->isOpen())
+        port_->write(bytes);
+}
+
+QByteArray SerialPortService::input() {
+    QByteArray bytes;
+    bytes.swap(received_);
+    return bytes;
+}
+
+void SerialPortService::readAvailable() {
+    const QByteArray bytes = port_->readAll();
+    if (bytes.isEmpty())
+        return;
+    const qsizetype room = std::max<qsizetype>(0, kReceiveCapacity - received_.size());
+    if (bytes.size() > room) {
+        dropped_ += bytes.size() - room;
+        received_.append(bytes.first(room));
+    } else {
+        received_.append(bytes);
+    }
+    commEvent_ = EvReceive;
+    emit onComm();
+}
+
+void SerialPortService::handleError(int error) {
+    if (error != QSerialPort::ResourceError || !port_->isOpen())
+        return;
+    // The device went away (an adapter pulled out, the far end of a
+    // pseudo-terminal closed): close, and say so once.
+    error_ = port_->errorString();
+    port_->close();
+    if (!lost_) {
+        lost_ = true;
+        emit deviceLost();
+    }
+}
+
+QString SerialPortService::resolvePortName(int number, const QString& directory) {
+    const QString name = QStringLiteral("COM%1").arg(number);
+#ifdef Q_OS_WIN
+    Q_UNUSED(directory);
+    return name;
+#else
+    // An entry named COMn in the folder (a link to a tty or to an emulator's
+    // pseudo-terminal) wins; it is opened by its absolute path, since a bare
+    // name would be looked for under /dev.
+    const QDir dir(directory.isEmpty() ? QDir::currentPath() : directory);
+    const QFileInfo entry(dir.filePath(name));
+    if (entry.exists() || entry.isSymLink())
+        return entry.absoluteFilePath();
+
+    // Otherwise the n-th port the system reports, in the order of its path.
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+        return a.systemLocation() < b.systemLocation();
+    });
+    if (number < 1 || number > ports.size())
+        return QString();
+    return ports[number - 1].systemLocation();
+#endif
+}
+
+} // namespace qav::link

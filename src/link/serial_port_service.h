@@ -14,15 +14,21 @@ namespace qav::link {
 class SerialPortService : public QObject {
     Q_OBJECT
 public:
-    enum CommEvent : int { EvNone = 0, EvReceive = 2 };
+    enum CommEvent : int { EvNone = 0, EvReceive = 2, EvOverrun = 1006 };
+    // Received bytes wait here until input() takes them; beyond this many the
+    // newest are dropped (an overrun) rather than letting the buffer grow.
+    static constexpr qsizetype kReceiveCapacity = 64 * 1024;
 
     explicit SerialPortService(QObject* parent = nullptr);
     ~SerialPortService() override;
 
-    void setCommPort(int number);                // 1 .. 20
+    void setCommPort(int number); // 1 .. 20
     int commPort() const { return commPort_; }
-    bool setSettings(const QString& settings);   // "9600,N,8,1"; applies at once when open
+    bool setSettings(const QString& settings); // "9600,N,8,1"; applies at once when open
+    qint32 baudRate() const { return baud_; }
     QString settings() const { return settings_; }
+    // Recorded as the console sets it. Replies are kept up to
+    // kReceiveCapacity whatever the size, so none is lost between two events.
     void setInBufferSize(int size);
     int inBufferSize() const { return inBufferSize_; }
 
@@ -32,6 +38,8 @@ public:
     bool open();
     void close();
     QString errorString() const { return error_; }
+    QString portName() const; // the device the open port uses
+    qint64 droppedBytes() const { return dropped_; }
 
     void output(const QByteArray& bytes); // queues every byte, in order
     QByteArray input();                   // returns and removes everything waiting
@@ -43,11 +51,22 @@ public:
     static QString resolvePortName(int number, const QString& directory = QString());
 
 signals:
-    void onComm();      // MSComm1_OnComm: bytes were received
-    void deviceLost();  // the open port's device vanished; the port is closed
+    void onComm();     // MSComm1_OnComm: bytes were received
+    void deviceLost(); // the open port's device vanished; the port is closed
 
 private:
+    bool applySettings();
+    void readAvailable();
+    void handleError(int error);
+
     QSerialPort* port_ = nullptr;
+    QByteArray received_;
+    qint64 dropped_ = 0;
+    qint32 baud_ = 9600;
+    char parity_ = 'N';
+    int dataBits_ = 8;
+    int stopBits_ = 1; // 1, 2, or 15 for 1.5
+    bool lost_ = false;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");
     int inBufferSize_ = 1024;
