@@ -62,9 +62,15 @@ void TextBox::setText(const QString& text) {
 }
 
 void TextBox::append(const QString& text) {
+    // The selection stays where it was, even when it reaches the end.
+    QTextCursor selection = edit_.textCursor();
+    const int anchor = selection.anchor(), position = selection.position();
     QTextCursor c(edit_.document());
     c.movePosition(QTextCursor::End);
     c.insertText(toDocumentText(text));
+    selection.setPosition(anchor);
+    selection.setPosition(position, QTextCursor::KeepAnchor);
+    edit_.setTextCursor(selection);
 }
 
 qsizetype TextBox::length() const {

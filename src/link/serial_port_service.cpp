@@ -6,6 +6,10 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace qav::link {
 
 SerialPortService::SerialPortService(QObject* parent)
@@ -104,7 +108,7 @@ bool SerialPortService::open() {
     error_.clear();
     if (port_->isOpen())
         return true;
-    const QString name = resolvePortName(commPort_);
+    const QString name = resolvePortName(commPort_, QString(), systemPortsUsed_);
     if (name.isEmpty()) {
         error_ = tr("COM%1 does not exist").arg(commPort_);
         return false;
@@ -122,6 +126,7 @@ bool SerialPortService::open() {
     received_.clear();
     commEvent_ = EvNone;
     lost_ = false;
+    ioErrorsInARow_ = 0;
     return true;
 }
 
@@ -145,6 +150,7 @@ void SerialPortService::readAvailable() {
     const QByteArray bytes = port_->readAll();
     if (bytes.isEmpty())
         return;
+    ioErrorsInARow_ = 0;
     const qsizetype room = std::max<qsizetype>(0, kReceiveCapacity - received_.size());
     if (bytes.size() > room) {
         dropped_ += bytes.size() - room;
@@ -156,8 +162,26 @@ void SerialPortService::readAvailable() {
     emit onComm();
 }
 
+bool SerialPortService::lineHungUp() const {
+#ifdef Q_OS_UNIX
+    pollfd p{int(port_->handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    return false;
+#endif
+}
+
 void SerialPortService::handleError(int error) {
-    if (error != QSerialPort::ResourceError || !port_->isOpen())
+    if (!port_->isOpen())
+        return;
+    bool gone = error == QSerialPort::ResourceError;
+    if (error == QSerialPort::ReadError || error == QSerialPort::WriteError) {
+        // A hung-up tty (an adapter pulled out, the far end of a
+        // pseudo-terminal closed) reads as end-of-file again and again rather
+        // than failing: treat it as gone, and so too an error that keeps coming.
+        gone = lineHungUp() || ++ioErrorsInARow_ >= kIoErrorsBeforeGone;
+    }
+    if (!gone)
         return;
     // The device went away (an adapter pulled out, the far end of a
     // pseudo-terminal closed): close, and say so once.
@@ -169,10 +193,11 @@ void SerialPortService::handleError(int error) {
     }
 }
 
-QString SerialPortService::resolvePortName(int number, const QString& directory) {
+QString SerialPortService::resolvePortName(int number, const QString& directory, bool systemPorts) {
     const QString name = QStringLiteral("COM%1").arg(number);
 #ifdef Q_OS_WIN
     Q_UNUSED(directory);
+    Q_UNUSED(systemPorts);
     return name;
 #else
     // An entry named COMn in the folder (a link to a tty or to an emulator's
@@ -184,6 +209,8 @@ QString SerialPortService::resolvePortName(int number, const QString& directory)
         return entry.absoluteFilePath();
 
     // Otherwise the n-th port the system reports, in the order of its path.
+    if (!systemPorts)
+        return QString();
     QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
         return a.systemLocation() < b.systemLocation();

@@ -48,7 +48,11 @@ public:
     // Where COMn is looked for: a directory holding an entry named COMn (a
     // link to a tty or to an emulator's pseudo-terminal); defaults to the
     // current directory.
-    static QString resolvePortName(int number, const QString& directory = QString());
+    // systemPorts: whether to fall back on the ports the system reports.
+    static QString resolvePortName(int number, const QString& directory = QString(),
+                                   bool systemPorts = true);
+    // Off: only COMn entries of the current directory are used (hermetic tests).
+    void setSystemPortsUsed(bool used) { systemPortsUsed_ = used; }
 
 signals:
     void onComm();     // MSComm1_OnComm: bytes were received
@@ -58,7 +62,9 @@ private:
     bool applySettings();
     void readAvailable();
     void handleError(int error);
+    bool lineHungUp() const;
 
+    static constexpr int kIoErrorsBeforeGone = 16;
     QSerialPort* port_ = nullptr;
     QByteArray received_;
     qint64 dropped_ = 0;
@@ -67,6 +73,8 @@ private:
     int dataBits_ = 8;
     int stopBits_ = 1; // 1, 2, or 15 for 1.5
     bool lost_ = false;
+    bool systemPortsUsed_ = true;
+    int ioErrorsInARow_ = 0;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");
     int inBufferSize_ = 1024;

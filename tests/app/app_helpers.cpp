@@ -1,0 +1,68 @@
+#include "app_helpers.h"
+
+#include "link/serial_port_service.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+
+namespace qav::test {
+
+ConsoleFixture::ConsoleFixture() : previousDir_(QDir::currentPath()) {
+    QDir::setCurrent(dir_.path());
+}
+
+ConsoleFixture::~ConsoleFixture() {
+    form_.reset();
+    QDir::setCurrent(previousDir_);
+}
+
+QString ConsoleFixture::path(const QString& name) const {
+    return QDir(dir()).filePath(name);
+}
+
+void ConsoleFixture::writeFile(const QString& name, const QByteArray& bytes) const {
+    QFile f(path(name));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+
+QByteArray ConsoleFixture::readFile(const QString& name) const {
+    QFile f(path(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+app::Form1& ConsoleFixture::form() {
+    if (!form_) {
+        auto recorder = std::make_unique<app::RecordingMessageSink>();
+        recorder_ = recorder.get();
+        form_ = std::make_unique<app::Form1>(nullptr, std::move(recorder));
+        form_->serialPort().setSystemPortsUsed(false); // only ./COMn, whatever the machine has
+    }
+    return *form_;
+}
+
+app::Form1& ConsoleFixture::load() {
+    form().Form_Load();
+    return *form_;
+}
+
+void ConsoleFixture::close() {
+    if (form_)
+        form_->close();
+    form_.reset();
+}
+
+QByteArray gbk(const QString& text) {
+    QStringEncoder encoder("GBK");
+    return encoder.encode(text);
+}
+
+QString hexLine(const QByteArray& bytes, const QString& prefix) {
+    QString s;
+    for (const char c : bytes)
+        s += prefix + QString::number(uchar(c) | 0x100, 16).right(2).toUpper() + QLatin1Char(' ');
+    return s;
+}
+
+} // namespace qav::test

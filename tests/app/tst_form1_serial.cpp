@@ -1,0 +1,174 @@
+// The serial link from the window: port and speed choice, one-byte commands,
+// a port that cannot be opened and one that goes away, against a real
+// pseudo-terminal linked as COMn in the working folder.
+#include "app/form1.h"
+#include "app_helpers.h"
+#include "link/link_helpers.h"
+#include "link/serial_port_service.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+
+using namespace qav;
+using qav::test::ConsoleFixture;
+using qav::test::PtyPort;
+
+namespace {
+const QString kPortMessage = QString::fromUtf8(app::Form1::kPortMessage);
+
+void pick(QComboBox* combo, int index) {
+    combo->setCurrentIndex(index);
+    emit combo->activated(index); // as a user's pick
+}
+} // namespace
+
+class TestFormSerial : public QObject {
+    Q_OBJECT
+private slots:
+    void startUpOpensCom1AndStopSendsItsFrame() {
+        ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        QVERIFY(c.messages().isEmpty());
+        QVERIFY(f.serialPort().portOpen());
+        QCOMPARE(com1.speed(), speed_t(B9600));
+
+        f.state().continueSynthesis = true;
+        f.Command7->click();
+        QCOMPARE(com1.read(4), QByteArray("\xFD\x00\x01\x02", 4));
+        QVERIFY(!f.state().continueSynthesis);
+        QCOMPARE(f.workLog().text(),
+                 QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n"));
+    }
+
+    void oneByteCommands_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("code");
+        QTest::newRow("暂停") << QStringLiteral("Command8") << 0x03;
+        QTest::newRow("恢复") << QStringLiteral("Command9") << 0x04;
+        QTest::newRow("查询") << QStringLiteral("Command28") << 0x21;
+        QTest::newRow("STANDBY") << QStringLiteral("Command5") << 0x22;
+        QTest::newRow("唤醒") << QStringLiteral("Command11") << 0xFF;
+        QTest::newRow("内部版本查询") << QStringLiteral("Command12") << 0x58;
+    }
+    void oneByteCommands() {
+        QFETCH(QString, button);
+        QFETCH(int, code);
+        ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        f.state().continueSynthesis = true;
+        auto* b = f.findChild<QPushButton*>(button);
+        QVERIFY(b);
+        QMetaObject::invokeMethod(b, "click"); // hidden ones too
+        QCOMPARE(com1.read(4), QByteArray("\xFD\x00\x01", 3) + char(code));
+        QVERIFY(f.state().continueSynthesis); // only stop ends continuous play
+        QCOMPARE(f.state().lastFrameIndex, 3);
+    }
+
+    void pickingCom3ClosesCom1AndOpensCom3() {
+        ConsoleFixture c;
+        PtyPort com1, com3;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        QVERIFY(com3.linkAs(c.dir(), 3));
+        app::Form1& f = c.load();
+        QVERIFY(f.serialPort().portOpen());
+        f.state().continueSynthesis = true;
+        pick(f.Combo1, 2);
+        QVERIFY(c.messages().isEmpty());
+        QCOMPARE(f.state().serialPortNumber, 3);
+        QVERIFY(!f.state().continueSynthesis);
+        QVERIFY(f.serialPort().portOpen());
+        QCOMPARE(f.serialPort().portName(), c.path(QStringLiteral("COM3")));
+        f.Command7_Click();
+        QCOMPARE(com3.read(4), QByteArray("\xFD\x00\x01\x02", 4));
+        QCOMPARE(com1.readFor(50), QByteArray());
+        // The same entry again closes and re-opens the same port.
+        pick(f.Combo1, 2);
+        QVERIFY(f.serialPort().portOpen());
+        QVERIFY(c.messages().isEmpty());
+    }
+
+    void baudChangeTakesEffectOnTheOpenPort() {
+        ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        pick(f.Combo2, 3);
+        QCOMPARE(f.serialPort().settings(), QStringLiteral("115200,N,8,1"));
+        QCOMPARE(com1.speed(), speed_t(B115200));
+        pick(f.Combo2, 0);
+        QCOMPARE(com1.speed(), speed_t(B4800));
+        QVERIFY(f.serialPort().portOpen());
+        QCOMPARE(com1.readFor(50), QByteArray()); // nothing is sent to the chip
+    }
+
+    void failedOpenShowsTheMessageOnce() {
+        ConsoleFixture c;
+        app::Form1& f = c.load(); // no COM1 here
+        QCOMPARE(c.messages(), QStringList{kPortMessage});
+        c.messages().clear();
+        pick(f.Combo1, 19); // COM20
+        QCOMPARE(c.messages(), QStringList{kPortMessage});
+        QCOMPARE(f.state().serialPortNumber, 20);
+        QVERIFY(!f.serialPort().portOpen());
+    }
+
+    void commandWithPortClosedIsLoggedNotSent() {
+        ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        f.serialPort().close();
+        c.messages().clear();
+        f.Command28_Click();
+        QCOMPARE(f.workLog().text(),
+                 QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 21 \r\n"));
+        QCOMPARE(com1.readFor(50), QByteArray());
+        QVERIFY(c.messages().isEmpty());
+    }
+
+    void vanishedDeviceClosesThePortWithOneMessage() {
+        ConsoleFixture c;
+        auto com1 = std::make_unique<PtyPort>();
+        QVERIFY(com1->linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        QVERIFY(f.serialPort().portOpen());
+        com1->closeSlave();
+        com1->closeMaster();
+        QTRY_VERIFY(!f.serialPort().portOpen());
+        QTest::qWait(50);
+        QCOMPARE(c.messages(), QStringList{kPortMessage});
+        // The window goes on: commands are logged, nothing breaks.
+        f.Command7_Click();
+        QVERIFY(f.workLog().text().endsWith(QStringLiteral("----> FD 00 01 02 \r\n")));
+        QCOMPARE(c.messages().size(), 1);
+        // A new device under the same name is picked up by the next selection.
+        com1 = std::make_unique<PtyPort>();
+        QVERIFY(com1->linkAs(c.dir(), 1));
+        pick(f.Combo1, 0);
+        QVERIFY(f.serialPort().portOpen());
+        f.Command9_Click();
+        QCOMPARE(com1->read(4), QByteArray("\xFD\x00\x01\x04", 4));
+    }
+
+    void linkChoiceKeepsThePort() {
+        ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        f.state().chunkLimit = 512;
+        f.state().useUsbLink = true;
+        f.Option3_Click();
+        QCOMPARE(f.state().chunkLimit, 4091);
+        QVERIFY(!f.state().useUsbLink);
+        QVERIFY(f.serialPort().portOpen());
+        QVERIFY(c.messages().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestFormSerial)
+#include "tst_form1_serial.moc"

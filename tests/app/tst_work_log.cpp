@@ -1,0 +1,148 @@
+// The work log: entries byte for byte, the "0x" prefix, clearing, the text
+// box mirroring the log, and the export to LOG.txt.
+#include "app/form1.h"
+#include "app/work_log.h"
+#include "app_helpers.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qav;
+using qav::test::ConsoleFixture;
+
+namespace {
+const QString kStopEntry = QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n");
+}
+
+class TestWorkLog : public QObject {
+    Q_OBJECT
+private slots:
+    void entryFormat_data() {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("stop") << QByteArray("\xFD\x00\x01\x02", 4) << QString() << kStopEntry;
+        QTest::newRow("prefix") << QByteArray("\xFD\x00\x01\x02", 4) << QStringLiteral("0x")
+                                << QStringLiteral(
+                                       "发出一帧，字节数  4\r\n----> 0xFD 0x00 0x01 0x02 \r\n");
+        QTest::newRow("0A stays two digits")
+            << QByteArray("\x0A\xff\x10\x0f", 4) << QString()
+            << QStringLiteral("发出一帧，字节数  4\r\n----> 0A FF 10 0F \r\n");
+        QTest::newRow("one byte") << QByteArray("\x00", 1) << QString()
+                                  << QStringLiteral("发出一帧，字节数  1\r\n----> 00 \r\n");
+    }
+    void entryFormat() {
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, prefix);
+        QFETCH(QString, expected);
+        QCOMPARE(app::WorkLog::frameEntry(frame, prefix), expected);
+    }
+
+    void consecutiveCommandsStartOnTheirOwnLines() {
+        ConsoleFixture c;
+        app::Form1& f = c.load();
+        f.Command7->click();
+        f.Command7->click();
+        QCOMPARE(f.workLog().text(), kStopEntry + kStopEntry);
+        // The box shows the same four lines (CR LF as line breaks).
+        QCOMPARE(
+            f.Text4->toPlainText() + QLatin1Char('\n'),
+            QString(kStopEntry + kStopEntry).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) +
+                QLatin1Char('\n'));
+        QCOMPARE(f.Text4->textCursor().position(), f.Text4->document()->characterCount() - 1);
+    }
+
+    void prefixAppliesToLaterEntriesOnly() {
+        ConsoleFixture c;
+        app::Form1& f = c.load();
+        f.Command7_Click();
+        f.Check5->click();
+        QCOMPARE(f.state().hexPrefix, QStringLiteral("0x"));
+        f.Command8_Click();
+        f.Check5->click();
+        QCOMPARE(f.state().hexPrefix, QString());
+        f.Command9_Click();
+        QCOMPARE(f.workLog().text(),
+                 kStopEntry +
+                     QStringLiteral("发出一帧，字节数  4\r\n----> 0xFD 0x00 0x01 0x03 \r\n") +
+                     QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 04 \r\n"));
+    }
+
+    void clearingEmptiesLogAndBox() {
+        ConsoleFixture c;
+        app::Form1& f = c.load();
+        f.Command7_Click();
+        f.Command2->click();
+        QCOMPARE(f.workLog().text(), QString());
+        QCOMPARE(f.Text4->toPlainText(), QString());
+        f.Command28_Click();
+        QCOMPARE(f.workLog().text(),
+                 QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 21 \r\n"));
+    }
+
+    void longFrameIsOneEntry() {
+        ConsoleFixture c;
+        app::Form1& f = c.load();
+        QByteArray frame(3005, '\x41');
+        f.state().lastFrameIndex = 3004;
+        f.LogAndDispatch(frame);
+        const QString text = f.workLog().text();
+        QVERIFY(text.startsWith(QStringLiteral("发出一帧，字节数  3005\r\n----> 41 41 ")));
+        QCOMPARE(text.count(QStringLiteral("\r\n")), 2);
+        // Only bytes 0 .. lastFrameIndex are logged, and never beyond the array.
+        f.Command2_Click();
+        f.state().lastFrameIndex = 1;
+        f.LogAndDispatch(frame);
+        QCOMPARE(f.workLog().text(), QStringLiteral("发出一帧，字节数  2\r\n----> 41 41 \r\n"));
+        f.Command2_Click();
+        f.state().lastFrameIndex = 10;
+        f.LogAndDispatch(QByteArray("\x01\x02", 2));
+        QCOMPARE(f.workLog().text(), QStringLiteral("发出一帧，字节数  2\r\n----> 01 02 \r\n"));
+    }
+
+    void pieceByPieceLinesMirrorIntoTheBox() {
+        QPlainTextEdit view;
+        app::WorkLog log(&view);
+        log.append(QStringLiteral("<---- 返回：41  接收成功\r"));
+        log.append(QStringLiteral("\n第二行\r\n"));
+        log.append(QStringLiteral("第三行"));
+        QCOMPARE(view.toPlainText(), QStringLiteral("<---- 返回：41  接收成功\n第二行\n第三行"));
+        QCOMPARE(log.text(), QStringLiteral("<---- 返回：41  接收成功\r\n第二行\r\n第三行"));
+    }
+
+    void exportAppendsGbkBlocks() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("LOG.txt"));
+        {
+            QFile earlier(path);
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
+            earlier.write("old\r\n");
+        }
+        app::WorkLog log;
+        log.appendFrame(QByteArray("\xFD\x00\x01\x02", 4));
+        log.append(QStringLiteral("芯片空闲\r\n"));
+        QVERIFY(!log.exportTo(path));
+        app::WorkLog empty;
+        QVERIFY(!empty.exportTo(path));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("old\r\n") +
+                                  test::gbk(QStringLiteral("导出数据\r\n") + kStopEntry +
+                                            QStringLiteral("芯片空闲\r\n\r\n导出数据\r\n\r\n")));
+    }
+
+    void exportFailureGivesTheReason() {
+        QTemporaryDir dir;
+        app::WorkLog log;
+        const auto error = log.exportTo(dir.filePath(QStringLiteral("missing/LOG.txt")));
+        QVERIFY(error.has_value());
+        QVERIFY(!error->isEmpty());
+    }
+};
+
+QTEST_MAIN(TestWorkLog)
+#include "tst_work_log.moc"
