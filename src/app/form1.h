@@ -87,6 +87,14 @@ public:
     void Combo5_Click();
     void MSComm1_OnComm();
     void OnSerialIdleReply(); // the 0x4F actions: crash step, then continuous play
+    // Where the conversion table is looked for; the program's own folder when empty.
+    void setConversionTableFolder(const QString& folder) { tableFolder_ = folder; }
+
+private:
+    QString tableFolder_;
+    QTimer* replyPause_ = nullptr; // the short wait before a serial reply is read
+
+public:
 
     // --- USB link (form1_usb.cpp) ---
     void Option4_Click();

@@ -1,0 +1,178 @@
+// A whole synthesis request in the window, from the click to the bytes handed
+// to the serial port (measure, convert, log, dispatch), and the time from a
+// reply byte arriving at the port to its work-log line.
+#include "../tests/app/tst_synthesis_fixture.h"
+#include "app/form1.h"
+#include "app/message_sink.h"
+#include "app/text_box.h"
+#include "app/work_log.h"
+#include "link/frame_dispatcher.h"
+#include "link/serial_port_service.h"
+#include "synthesis/text_frame.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+using namespace qav;
+
+namespace {
+
+struct Console : synthesis_test::Com1Console {
+    // Lets the port write out what it was handed and throws it away.
+    void drain() {
+        for (int i = 0; i < 20; ++i) {
+            QCoreApplication::processEvents();
+            if (readAvailable().isEmpty() && i > 2)
+                break;
+        }
+    }
+};
+
+Console* console = nullptr;
+
+double cpuMicros() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e6 + t.tv_nsec / 1e3;
+}
+
+// A text whose first chunk fills a 4096-byte frame: 2045 hanzi and one ASCII
+// character (4091 bytes in GBK and BIG5), followed by more text.
+QString fullChunkText() {
+    QString s;
+    for (int i = 0; i < 2045; ++i)
+        s += QChar(char16_t(0x4E00 + (i * 37) % 0x5000));
+    return s + "a" + QString(100, u'b');
+}
+
+void BM_SynthesisRequest(benchmark::State& state) {
+    app::Form1& f = console->form();
+    f.sendText().setText(fullChunkText());
+    f.Combo5->setCurrentIndex(int(state.range(0)));
+    f.Combo5_Click();
+    int runs = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.sendText().setSelStart(0);
+        if (++runs % 50 == 0)
+            f.Command2_Click();
+        console->drain();
+        state.ResumeTiming();
+        f.Command6_Click();
+    }
+    if (f.state().frameByteCount < 4095) // 4095 in UTF-16: the last ASCII character does not fit
+        state.SkipWithError("the frame does not fill a chunk");
+    console->drain();
+}
+BENCHMARK(BM_SynthesisRequest)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// Milliseconds from writing a reply byte to the port to its log line.
+std::vector<double> replyLatencies(int count) {
+    app::Form1& f = console->form();
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        f.Command2_Click();
+        QElapsedTimer t;
+        t.start();
+        console->write("A");
+        while (f.workLog().text().isEmpty() && t.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Console c;
+    console = &c;
+    if (!c.form().serialPort().portOpen()) {
+        std::fprintf(stderr, "COM1 did not open\n");
+        return 1;
+    }
+
+    // One request by hand, as a plain figure next to the benchmark's.
+    c.form().sendText().setText(fullChunkText());
+    std::vector<double> cpu;
+    for (int i = 0; i < 200; ++i) {
+        c.form().sendText().setSelStart(0);
+        if (i % 50 == 0)
+            c.form().Command2_Click();
+        c.drain();
+        const double start = cpuMicros();
+        c.form().Command6_Click();
+        cpu.push_back(cpuMicros() - start);
+    }
+    std::sort(cpu.begin(), cpu.end());
+    std::printf(
+        "synthesis request, %d-byte frame, GBK: CPU median %.0f us, 90th percentile %.0f us\n",
+        c.form().state().frameByteCount, cpu[cpu.size() / 2], cpu[cpu.size() * 9 / 10]);
+
+    // The same request taken apart, to show where the time goes.
+    {
+        app::Form1& f = c.form();
+        app::TextBox& text3 = f.sendText();
+        synthesis::TextFrameRequest request;
+        request.tableFolder = QCoreApplication::applicationDirPath();
+        std::vector<double> stages[5];
+        for (int i = 0; i < 100; ++i) {
+            if (i % 20 == 0)
+                f.Command2_Click();
+            c.drain();
+            double t[6];
+            t[0] = cpuMicros();
+            text3.setSelStart(0);
+            text3.setSelLength(text3.length());
+            const QString selected = text3.selectedText();
+            t[1] = cpuMicros();
+            const auto built = synthesis::buildTextFrame(selected, request);
+            t[2] = cpuMicros();
+            text3.setSelLength(built.measure.length);
+            t[3] = cpuMicros();
+            f.workLog().appendFrame(built.frame);
+            t[4] = cpuMicros();
+            for (const QByteArray& piece : synthesis::splitFrame(built.frame))
+                f.dispatcher().dispatch(piece, int(piece.size()));
+            t[5] = cpuMicros();
+            for (int k = 0; k < 5; ++k)
+                stages[k].push_back(t[k + 1] - t[k]);
+        }
+        std::printf("medians, us:");
+        const char* names[] = {"select", "measure+convert", "cut", "work log", "dispatch"};
+        for (int k = 0; k < 5; ++k) {
+            std::sort(stages[k].begin(), stages[k].end());
+            std::printf(" %s %.0f%s", names[k], stages[k][stages[k].size() / 2],
+                        k < 4 ? "," : "\n");
+        }
+    }
+
+    for (const char* settings : {"9600,N,8,1", "115200,N,8,1"}) {
+        c.form().serialPort().setSettings(QString::fromLatin1(settings));
+        const auto ms = replyLatencies(100);
+        std::printf("reply byte to log line at %s: median %.2f ms, 90th percentile %.2f ms, "
+                    "max %.2f ms\n",
+                    settings, ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back());
+    }
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
