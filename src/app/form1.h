@@ -27,6 +27,7 @@ class QTimer;
 namespace qav::link {
 class SerialPortService;
 class FrameDispatcher;
+class UsbPacketSender;
 } // namespace qav::link
 
 namespace qav::app {
@@ -101,6 +102,8 @@ public:
     bool FindTheHid();
     void PollBridgeReply();
     void Timer2_Timer();
+    void SetUpUsbLink(); // wires the bridge, the packet sender and Timer2; run by the constructor
+    link::UsbPacketSender& usbSender() { return *usbSender_; }
 
     // --- speech-property panel, hex area, demo texts, cache (form1_panel.cpp) ---
     void HScroll1_Change();
@@ -163,6 +166,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Test sequences (form1_tools.cpp): interrupted play and the two scripts,
+    // one at a time, on a timer-driven step player.
+    enum class TestSequence { None, InterruptedPlay, Script123, Script45 };
+    // Builds the sequence's steps afresh; base and passes are interrupted play's.
+    void startTestSequence(TestSequence which, int baseMs = 0, int passes = 0);
+    void StopTestSequences();
+    TestSequence activeSequence_ = TestSequence::None;
+    QStringList unreadableCrashTexts_; // crash-test files already reported
+
+private:
     void buildControls();   // form1_layout.cpp
     void connectControls(); // form1_layout.cpp
     void showMessage(const QString& text) { messages_->show(text); }
@@ -179,6 +192,8 @@ private:
     QString exportError_;
     int portMessagesShown_ = 0;
     bool unloaded_ = false; // Form_Unload has run; the next close goes through
+    link::UsbPacketSender* usbSender_ = nullptr;
+    QList<QByteArray> bridgeReports_; // delivered by the bridge, not yet decoded
 };
 
 } // namespace qav::app
