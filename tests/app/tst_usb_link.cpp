@@ -231,18 +231,6 @@ private slots:
         QVERIFY(!form.state().continueSynthesis);
     }
 
-    void manualSynthesisSendsOnePiece() {
-        Console console;
-        app::Form1& form = *console.form;
-        form.Option4_Click();
-        form.sendText().setText(QString(1300, QLatin1Char('z')));
-        form.Command6_Click();
-        QTRY_VERIFY(!form.usbSender().busy());
-        QTest::qWait(50);
-        QCOMPARE(console.synthesisTexts().size(), 1);
-        QVERIFY(!form.state().continueSynthesis);
-    }
-
     void serialLineKeepsWorkingBesideUsb() {
         Console console({}, true);
         app::Form1& form = *console.form;
