@@ -166,6 +166,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Test sequences (form1_tools.cpp): interrupted play and the two scripts,
+    // one at a time, on a timer-driven step player.
+    enum class TestSequence { None, InterruptedPlay, Script123, Script45 };
+    // Builds the sequence's steps afresh; base and passes are interrupted play's.
+    void startTestSequence(TestSequence which, int baseMs = 0, int passes = 0);
+    void StopTestSequences();
+    TestSequence activeSequence_ = TestSequence::None;
+    QStringList unreadableCrashTexts_; // crash-test files already reported
+
+private:
     void buildControls();   // form1_layout.cpp
     void connectControls(); // form1_layout.cpp
     void showMessage(const QString& text) { messages_->show(text); }

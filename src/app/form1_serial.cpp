@@ -67,6 +67,7 @@ void Form1::SendCommandFrame(std::uint8_t command) {
 }
 
 void Form1::Command7_Click() {
+    StopTestSequences(); // interrupted play and the scripts end here too
     state_.continueSynthesis = false;
     SendCommandFrame(std::uint8_t(protocol::Command::Stop));
 }

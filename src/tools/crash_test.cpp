@@ -1,0 +1,148 @@
+#include "tools/crash_test.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <limits>
+
+namespace qav::tools {
+
+namespace {
+
+constexpr const char* kFileNameLead = "死机测试文本";
+constexpr const char* kFileNameTail = ".txt";
+
+constexpr TagVariant kVariants[kCrashTagVariants] = {
+    {"", ""},          {"[s0][t0][v3]", ""}, {"[s10][t10][v10]", ""}, {"[g1]", "[g0]"},
+    {"[g2]", "[g0]"},  {"[h1]", ""},         {"[k10]", ""},           {"[n1]", ""},
+    {"[n2]", ""},      {"[g1][h1]", ""},     {"[g2][h1]", ""},        {"[o1]", ""},
+    {"[s0][t10]", ""}, {"[s10][t0]", ""},
+};
+
+constexpr const char* kHeaderFront = "[d][g1][s10]";
+constexpr const char* kHeaderBack = "[g0][d]";
+constexpr const char* kHeaderSeparator = "-";
+constexpr const char* kLoopLabel = "循环序号：";
+constexpr const char* kTextLabel = "    文本序号：";
+constexpr const char* kVariantLabel = "    控制标记序号：";
+constexpr const char* kLineBreak = "\r\n";
+constexpr const char* kCannotCreate = "cannot be created: ";
+
+// Numbers in the step header and the result line stand behind one blank,
+// where a sign would go.
+QString signPlace(quint64 n) {
+    return QLatin1Char(' ') + QString::number(n);
+}
+
+bool isGbkLeadByte(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+
+} // namespace
+
+QString crashTextFileName(int textIndex) {
+    return QString::fromUtf8(kFileNameLead) +
+           QStringLiteral("%1").arg(textIndex + 1, 2, 10, QLatin1Char('0')) +
+           QString::fromUtf8(kFileNameTail);
+}
+
+TagVariant crashTagVariant(int variant) {
+    if (variant < 1 || variant > kCrashTagVariants)
+        return kVariants[0];
+    return kVariants[variant - 1];
+}
+
+CrashStep planCrashStep(const CrashCounters& counters, const QString& fileText) {
+    CrashCounters c = counters;
+    if (c.tagStep < 0 || c.tagStep >= kCrashTagVariants)
+        c.tagStep = 0;
+    if (c.textIndex < 0 || c.textIndex >= kCrashTexts)
+        c.textIndex = 0;
+    if (c.loopIndex < 0)
+        c.loopIndex = 0;
+
+    CrashStep step;
+    c.tagStep += 1;
+    step.tagVariant = c.tagStep;
+
+    const quint64 loopNumber = quint64(c.loopIndex) + 1;
+    const quint64 textNumber = quint64(c.textIndex) + 1;
+    const quint64 variantNumber = quint64(c.tagStep);
+    const QString lineBreak = QString::fromLatin1(kLineBreak);
+
+    const TagVariant tags = crashTagVariant(c.tagStep);
+    const QString body = QString::fromUtf8(tags.front) + lineBreak + lineBreak + fileText +
+                         QString::fromUtf8(tags.back);
+    const QString header = QString::fromUtf8(kHeaderFront) + signPlace(loopNumber) +
+                           QString::fromUtf8(kHeaderSeparator) + signPlace(textNumber) +
+                           QString::fromUtf8(kHeaderSeparator) + signPlace(variantNumber) +
+                           QString::fromUtf8(kHeaderBack);
+    step.sendText = header + lineBreak + body;
+
+    step.resultLine = QString::fromUtf8(kLoopLabel) + signPlace(loopNumber) +
+                      QString::fromUtf8(kTextLabel) + signPlace(textNumber) +
+                      QString::fromUtf8(kVariantLabel) + signPlace(variantNumber) + lineBreak;
+    QStringEncoder gbk("GBK");
+    step.resultGbk = gbk.encode(step.resultLine);
+
+    if (c.tagStep == kCrashTagVariants) {
+        c.tagStep = 0;
+        c.textIndex += 1;
+    }
+    if (c.textIndex == kCrashTexts) {
+        c.textIndex = 0;
+        if (c.loopIndex < std::numeric_limits<qint64>::max())
+            c.loopIndex += 1;
+    }
+    step.next = c;
+    return step;
+}
+
+qint64 crashTextReadLimit(int chunkLimit) {
+    return 2 * qint64(std::max(chunkLimit, 0)) + 2;
+}
+
+qsizetype wholeGbkPrefix(const QByteArray& bytes) {
+    qsizetype i = 0;
+    const qsizetype n = bytes.size();
+    while (i < n) {
+        if (isGbkLeadByte(static_cast<unsigned char>(bytes[i]))) {
+            if (i + 1 >= n)
+                break;
+            i += 2;
+        } else {
+            i += 1;
+        }
+    }
+    return i;
+}
+
+CrashTextRead readCrashText(const QString& path, qint64 maxBytes) {
+    CrashTextRead result;
+    QFile file(path);
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        if (!file.open(QIODevice::WriteOnly)) {
+            result.error = QString::fromLatin1(kCannotCreate) + file.errorString();
+            return result;
+        }
+        result.created = true;
+        return result;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = file.errorString();
+        return result;
+    }
+    QByteArray bytes = file.read(std::max<qint64>(maxBytes, 0));
+    if (file.error() != QFileDevice::NoError) {
+        result.error = file.errorString();
+        return result;
+    }
+    if (!file.atEnd())
+        bytes.truncate(wholeGbkPrefix(bytes));
+    QStringDecoder gbk("GBK");
+    result.text = gbk.decode(bytes);
+    return result;
+}
+
+} // namespace qav::tools
