@@ -40,6 +40,7 @@ Form1::Form1(std::unique_ptr<link::HidBridge> bridge, std::unique_ptr<MessageSin
     workLog_ = std::make_unique<WorkLog>(Text4);
     text3_ = std::make_unique<TextBox>(*Text3);
     connectControls();
+    SetUpUsbLink();
 }
 
 Form1::~Form1() {

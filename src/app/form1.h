@@ -27,6 +27,7 @@ class QTimer;
 namespace qav::link {
 class SerialPortService;
 class FrameDispatcher;
+class UsbPacketSender;
 } // namespace qav::link
 
 namespace qav::app {
@@ -101,6 +102,8 @@ public:
     bool FindTheHid();
     void PollBridgeReply();
     void Timer2_Timer();
+    void SetUpUsbLink(); // wires the bridge, the packet sender and Timer2; run by the constructor
+    link::UsbPacketSender& usbSender() { return *usbSender_; }
 
     // --- speech-property panel, hex area, demo texts, cache (form1_panel.cpp) ---
     void HScroll1_Change();
@@ -189,6 +192,8 @@ private:
     QString exportError_;
     int portMessagesShown_ = 0;
     bool unloaded_ = false; // Form_Unload has run; the next close goes through
+    link::UsbPacketSender* usbSender_ = nullptr;
+    QList<QByteArray> bridgeReports_; // delivered by the bridge, not yet decoded
 };
 
 } // namespace qav::app

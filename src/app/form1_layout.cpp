@@ -248,7 +248,7 @@ void Form1::buildControls() {
 
     // --- speech properties -----------------------------------------------
     auto* frame11 = group("Frame11", kFrame11);
-    Combo4 = comboBox("Combo4", "发音人", {u("[m3]"), u("[m51]"), u("[m52]"), u("[m53]")});
+    Combo4 = comboBox("Combo4", "发音人", {u("林悦"), u("周航"), u("程欣"), u("韩默")});
     auto* speakerLabel = label("发音人");
     Combo4->setHidden(true);
     speakerLabel->setHidden(true);

@@ -4,20 +4,20 @@
 // Two implementations: hidapi for real devices (HidapiBridge) and the
 // bridge emulator (sim/) for tests and for work without hardware.
 
+#include "protocol/usb_packets.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-
-#include <array>
 #include <cstdint>
 
 namespace qav::link {
 
 inline constexpr std::uint16_t kBridgeVendorId = 0x0FFF;
 inline constexpr std::uint16_t kBridgeProductId = 0x0002;
-inline constexpr int kReportSize = 33; // report ID 0 and 32 payload bytes
+inline constexpr int kReportSize = protocol::kUsbReportSize; // report ID 0 and 32 payload bytes
 
-using Report = std::array<std::uint8_t, kReportSize>;
+using Report = protocol::UsbReport;
 
 class HidBridge : public QObject {
     Q_OBJECT

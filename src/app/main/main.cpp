@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "link/hidapi_bridge.h"
 
 #include <QApplication>
 
@@ -45,7 +46,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qav7120-console"));
 
-    qav::app::Form1 form; // real message boxes
+    // The bridge through hidapi; real message boxes.
+    qav::app::Form1 form(std::make_unique<qav::link::HidapiBridge>());
     form.Form_Load();
     form.show();
 #ifdef Q_OS_UNIX

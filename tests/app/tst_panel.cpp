@@ -1,0 +1,361 @@
+// The speech-property panel, the hex send area, the demonstration loaders and
+// the chip cache, driven through the window's handlers. Every frame is checked
+// twice: in the work log, and as the bytes that arrive at the far end of a
+// real pseudo-terminal linked as ./COM1.
+#include "app/app_helpers.h"
+#include "app/form1.h"
+#include "demo/demo_texts.h"
+#include "link/link_helpers.h"
+#include "link/serial_port_service.h"
+#include "synthesis/text_frame.h"
+#include "tools/hex_parse.h"
+
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qav::app;
+using qav::test::gbk;
+
+namespace {
+
+QByteArray hex(const char* text) {
+    return QByteArray::fromHex(text);
+}
+
+// The frames of the work log, in order, read back from their hex lines.
+QList<QByteArray> loggedFrames(const WorkLog& log) {
+    QList<QByteArray> frames;
+    for (const QString& line : log.text().split(QStringLiteral("\r\n"))) {
+        if (line.startsWith(QStringLiteral("----> ")))
+            frames.append(QByteArray::fromHex(line.mid(6).toLatin1()));
+    }
+    return frames;
+}
+
+} // namespace
+
+class TstPanel : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<qav::test::ConsoleFixture> console_;
+    qav::test::PtyPort pty_;
+    Form1* form_ = nullptr;
+
+    // Everything that reaches the chip's end of the line: what was expected,
+    // and anything beyond it, which would be a fault too.
+    QByteArray received(qsizetype expected) {
+        const QByteArray bytes = pty_.read(expected, 3000);
+        return bytes + pty_.readFor(20);
+    }
+
+    // The frames logged since the last reset, and the same bytes on the line.
+    QList<QByteArray> sent() {
+        const QList<QByteArray> frames = loggedFrames(form_->workLog());
+        QByteArray all;
+        for (const QByteArray& f : frames)
+            all += f;
+        const QByteArray line = received(all.size());
+        if (line != all)
+            qWarning() << "line" << line.toHex(' ') << "log" << all.toHex(' ');
+        return line == all ? frames : QList<QByteArray>{QByteArrayLiteral("line != log")};
+    }
+
+    void setBar(QScrollBar* bar, int value) { bar->setValue(value); }
+    void setHexText(const QString& text) { TextBox(*form_->Text5).setText(text); }
+
+private slots:
+    void initTestCase() {
+        console_ = std::make_unique<qav::test::ConsoleFixture>();
+        QVERIFY(pty_.linkAs(console_->dir(), 1));
+        form_ = &console_->load();
+        QVERIFY(form_->serialPort().portOpen());
+        QVERIFY(console_->messages().isEmpty());
+    }
+
+    void cleanupTestCase() { console_.reset(); }
+
+    void init() {
+        ConsoleState& state = form_->state();
+        state.sliderTagsEnabled = false;
+        for (QScrollBar* bar : {form_->HScroll1, form_->HScroll2, form_->HScroll3})
+            bar->setValue(6);
+        state.sliderTagsEnabled = true;
+        form_->Combo5->setCurrentIndex(1);
+        form_->Combo5_Click();
+        form_->Command2_Click();
+        console_->messages().clear();
+        pty_.readAvailable();
+    }
+
+    // --- speech-property panel -----------------------------------------------
+
+    void scrollBarFrames() {
+        ConsoleState& state = form_->state();
+        QCOMPARE(form_->HScroll1->minimum(), 1);
+        QCOMPARE(form_->HScroll1->maximum(), 11);
+        state.continueSynthesis = true;
+        setBar(form_->HScroll1, 1);
+        QVERIFY(!state.continueSynthesis);
+        setBar(form_->HScroll1, 10);
+        setBar(form_->HScroll1, 11);
+        setBar(form_->HScroll2, 11);
+        setBar(form_->HScroll3, 1);
+        QCOMPARE(sent(),
+                 (QList<QByteArray>{hex("FD000601015B76305D"), hex("FD000601015B76395D"),
+                                    hex("FD000701015B7631305D"), hex("FD000701015B7331305D"),
+                                    hex("FD000601015B74305D")}));
+        QCOMPARE(state.lastFrameIndex, 8);
+    }
+
+    void scrollBarWhileTagsHeldBack() {
+        ConsoleState& state = form_->state();
+        state.sliderTagsEnabled = false;
+        state.continueSynthesis = true;
+        setBar(form_->HScroll2, 3);
+        state.sliderTagsEnabled = true;
+        QVERIFY(!state.continueSynthesis);
+        QCOMPARE(sent(), QList<QByteArray>{});
+    }
+
+    void resetWhileBarsAreMoved() {
+        setBar(form_->HScroll1, 1);
+        setBar(form_->HScroll2, 11);
+        setBar(form_->HScroll3, 3);
+        form_->Command2_Click();
+        received(3 * 10);
+        form_->state().continueSynthesis = true;
+
+        form_->Command34_Click();
+        QCOMPARE(sent(), QList<QByteArray>{hex("FD000501015B645D")});
+        QCOMPARE(form_->HScroll1->value(), 6);
+        QCOMPARE(form_->HScroll2->value(), 6);
+        QCOMPARE(form_->HScroll3->value(), 6);
+        QVERIFY(!form_->state().continueSynthesis);
+        QVERIFY(form_->state().sliderTagsEnabled);
+        QCOMPARE(form_->state().lastFrameIndex, 7);
+    }
+
+    void languageButtonsAtDefaults() {
+        form_->Command19_Click();
+        form_->Command21_Click();
+        form_->Command18_Click();
+        QCOMPARE(sent(), (QList<QByteArray>{hex("FD000601015B67315D"), hex("FD000601015B67325D"),
+                                            hex("FD000601015B67305D")}));
+    }
+
+    void tagFramesIgnoreTheEncoding() {
+        form_->Combo5->setCurrentIndex(2); // BIG5
+        form_->Combo5_Click();
+        QCOMPARE(form_->state().encodingCode, 2);
+        setBar(form_->HScroll1, 11);
+        form_->Combo4->setCurrentIndex(2);
+        form_->Combo4_Click();
+        form_->Command21_Click();
+        QCOMPARE(sent(),
+                 (QList<QByteArray>{hex("FD000701015B7631305D"), hex("FD000701015B6D35325D"),
+                                    hex("FD000601015B67325D")}));
+    }
+
+    void speakers() {
+        QCOMPARE(form_->Combo4->count(), 4);
+        QVERIFY(form_->Combo4->isHidden());
+        form_->state().continueSynthesis = true;
+        form_->Combo4->setCurrentIndex(0);
+        form_->Combo4_Click();
+        form_->Combo4->setCurrentIndex(3);
+        form_->Combo4_Click();
+        // Picking a speaker lets a running continuous play go on.
+        QVERIFY(form_->state().continueSynthesis);
+        QCOMPARE(sent(),
+                 (QList<QByteArray>{hex("FD000601015B6D335D"), hex("FD000701015B6D35335D")}));
+    }
+
+    // --- hex send area -----------------------------------------------------------
+
+    void hexStartupText() {
+        const QString startup = TextBox(*form_->Text5).text();
+        QVERIFY(startup.startsWith(QStringLiteral("FD 00 1E 01 01 BB B6")));
+        QVERIFY(startup.endsWith(QStringLiteral("A3 A1\r\n")));
+        const QByteArray frame = hex("FD001E0101BBB6D3ADB9DBBFB4D3EFD2F4BACFB3C9CFB5CDB3B5C4D1DDCA"
+                                     "BEA3A1");
+        QCOMPARE(frame.size(), 33);
+
+        form_->state().continueSynthesis = true;
+        form_->Command29_Click();
+        QVERIFY(!form_->state().continueSynthesis);
+        QCOMPARE(form_->state().lastFrameIndex, 32);
+
+        form_->Combo5->setCurrentIndex(3);
+        form_->Combo5_Click();
+        form_->state().continueSynthesis = true;
+        form_->Command30_Click();
+        QVERIFY(!form_->state().continueSynthesis);
+        QCOMPARE(form_->state().lastFrameIndex, 37);
+        QCOMPARE(sent(), (QList<QByteArray>{frame, hex("FD00230103") + frame}));
+    }
+
+    void hexTexts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes"); // empty: nothing is sent
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("lower case") << QStringLiteral("fd 00 01 02") << hex("FD000102") << false;
+        QTest::newRow("break after blank") << QStringLiteral("FD 00 \n") << QByteArray() << true;
+        QTest::newRow("empty") << QString() << QByteArray() << false;
+    }
+    void hexTexts() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, refused);
+        setHexText(text);
+        form_->state().continueSynthesis = true;
+        form_->Command29_Click();
+        QVERIFY(!form_->state().continueSynthesis);
+        form_->state().continueSynthesis = true;
+        form_->Command30_Click();
+        QVERIFY(!form_->state().continueSynthesis);
+
+        const QString notHex = QString::fromUtf8(qav::tools::kNotHexMessage);
+        const QStringList expected = refused ? QStringList{notHex, notHex} : QStringList{};
+        QCOMPARE(console_->messages(), expected);
+        if (bytes.isEmpty()) {
+            QCOMPARE(sent(), QList<QByteArray>{});
+        } else {
+            QByteArray header = hex("FD00000101");
+            header[2] = char(bytes.size() + 2);
+            QCOMPARE(sent(), (QList<QByteArray>{bytes, header + bytes}));
+        }
+        // A refused text stays for the engineer to mend.
+        QCOMPARE(TextBox(*form_->Text5).text(), QString(text).replace("\n", "\r\n"));
+    }
+
+    void hexHeaderAddedTooLong() {
+        setHexText(QStringLiteral("00 ").repeated(qav::tools::kMaxHeaderAddedBytes) + "01");
+        form_->Command30_Click();
+        QCOMPARE(console_->messages(),
+                 QStringList{QString::fromUtf8(qav::tools::kHexTooLongMessage)});
+        QCOMPARE(sent(), QList<QByteArray>{});
+    }
+
+    void hexClearAndFrameData() {
+        form_->Command1_Click();
+        QVERIFY(form_->Text5->toPlainText().isEmpty());
+        form_->SendFrameData({253, 0, 1, 2});
+        QCOMPARE(form_->state().lastFrameIndex, 3);
+        QCOMPARE(sent(), QList<QByteArray>{hex("FD000102")});
+    }
+
+    // --- demonstration texts -----------------------------------------------------
+
+    void demoLoaders() {
+        TextBox& text3 = form_->sendText();
+        text3.setText(QStringLiteral("old text\r\nmore"));
+        text3.setSelStart(2);
+        text3.setSelLength(5);
+        form_->Command17_Click();
+        form_->Command17_Click();
+        QCOMPARE(text3.text(), qav::demo::englishChineseDemoText());
+        QCOMPARE(text3.selLength(), 0);
+        form_->Command31_Click();
+        QCOMPARE(text3.text(), qav::demo::chineseDemoText());
+        form_->Command32_Click();
+        form_->Command32_Click();
+        QCOMPARE(text3.text(), qav::demo::promptSoundCatalogue());
+        QVERIFY(form_->workLog().text().isEmpty());
+        QCOMPARE(sent(), QList<QByteArray>{});
+    }
+
+    // --- chip cache ----------------------------------------------------------------
+
+    void cacheStore() {
+        TextBox& text3 = form_->sendText();
+        const QString welcome = QStringLiteral("欢迎光临");
+        text3.setText(welcome);
+        form_->state().continueSynthesis = true;
+        form_->Combo6->setCurrentIndex(0);
+        form_->Command10_Click();
+        QVERIFY(!form_->state().continueSynthesis);
+        QVERIFY(form_->Command6->isEnabled());
+        QCOMPARE(text3.selLength(), 4);
+        // The selection stays, so a second store sends the same text again.
+        form_->Combo6->setCurrentIndex(15);
+        form_->Command10_Click();
+        // With no entry picked the segment is still a valid one.
+        form_->Combo6->setCurrentIndex(-1);
+        form_->Command10_Click();
+        QCOMPARE(sent(), (QList<QByteArray>{hex("FD000A3100") + gbk(welcome),
+                                            hex("FD000A310F") + gbk(welcome),
+                                            hex("FD000A3100") + gbk(welcome)}));
+        QCOMPARE(form_->state().lastFrameIndex, 12);
+        QCOMPARE(form_->state().frameByteCount, 13);
+        form_->Combo6->setCurrentIndex(0);
+    }
+
+    void cacheStoreEmptyText() {
+        form_->sendText().setText(QString());
+        form_->Command10_Click();
+        QVERIFY(form_->Command6->isEnabled());
+        QCOMPARE(sent(), QList<QByteArray>{});
+    }
+
+    // Longer than a chunk: cut to 4091 text bytes; the 4096-byte frame leaves
+    // as 2000 bytes and the rest, one frame on the line and in the log.
+    void cacheStoreLongText() {
+        TextBox& text3 = form_->sendText();
+        text3.setText(QString(5000, u'a'));
+        form_->Command10_Click();
+        QCOMPARE(text3.selStart(), 0);
+        QCOMPARE(text3.selLength(), 4091);
+        const QList<QByteArray> frames = sent();
+        QCOMPARE(frames.size(), 1);
+        QCOMPARE(frames[0].size(), 4096);
+        QCOMPARE(frames[0].left(5), hex("FD0FFD3100"));
+        QCOMPARE(frames[0].mid(5), QByteArray(4091, 'a'));
+        QVERIFY(
+            form_->workLog().text().startsWith(QString::fromUtf8("发出一帧，字节数  4096\r\n")));
+        QCOMPARE(qav::synthesis::splitFrame(frames[0]).first().size(), 2000);
+    }
+
+    void cacheStoreWithoutTable() {
+        QTemporaryDir empty;
+        form_->setConversionTableFolder(empty.path());
+        form_->Combo5->setCurrentIndex(2);
+        form_->Combo5_Click();
+        form_->sendText().setText(QStringLiteral("abc"));
+        form_->Command10_Click();
+        QCOMPARE(console_->messages(),
+                 QStringList{QString::fromUtf8(qav::synthesis::kTableMissingMessage)});
+        QVERIFY(form_->Command6->isEnabled());
+        QCOMPARE(sent(), QList<QByteArray>{});
+        form_->setConversionTableFolder(QString());
+    }
+
+    void cachePlay_data() {
+        QTest::addColumn<int>("replayEntry");
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("15 times, big-endian") << 14 << 4 << hex("FD000232F4");
+        QTest::newRow("3 times, GBK") << 2 << 1 << hex("FD00023231");
+        QTest::newRow("once, GB2312") << 0 << 0 << hex("FD00023210");
+    }
+    void cachePlay() {
+        QFETCH(int, replayEntry);
+        QFETCH(int, encoding);
+        QFETCH(QByteArray, frame);
+        QCOMPARE(form_->Combo7->itemText(14), QStringLiteral("15"));
+        form_->Combo7->setCurrentIndex(replayEntry);
+        form_->Combo5->setCurrentIndex(encoding);
+        form_->Combo5_Click();
+        form_->state().continueSynthesis = true;
+        form_->Command13_Click();
+        QVERIFY(!form_->state().continueSynthesis);
+        QCOMPARE(form_->state().lastFrameIndex, 4);
+        QCOMPARE(sent(), QList<QByteArray>{frame});
+    }
+};
+
+QTEST_MAIN(TstPanel)
+#include "tst_panel.moc"
