@@ -83,20 +83,24 @@ qsizetype frameCount(app::Form1& f) {
 }
 
 // The sequences send through the panel's frame send and the synthesis
-// request; until both are in the build there is nothing to observe.
-bool sendsFrames(app::Form1& f) {
-    f.SendFrameData({0xFD, 0x00, 0x01, 0x02});
+// request; until those are in the build there is nothing to observe.
+qsizetype framesLoggedBy(app::Form1& f, bool withFrameSend) {
+    if (withFrameSend)
+        f.SendFrameData({0xFD, 0x00, 0x01, 0x02});
     f.sendText().setText(QStringLiteral("a"));
     f.Command6_Click();
-    const bool both = frameCount(f) == 2;
+    const qsizetype n = frameCount(f);
     f.workLog().clear();
     f.sendText().setText(QString());
-    return both;
+    return n;
 }
 
 #define REQUIRE_SENDING(form)                                                                      \
-    if (!sendsFrames(form))                                                                        \
+    if (framesLoggedBy(form, true) != 2)                                                           \
     QSKIP("frame sending or synthesis is not in this build")
+#define REQUIRE_SYNTHESIS(form)                                                                    \
+    if (framesLoggedBy(form, false) != 1)                                                          \
+    QSKIP("synthesis is not in this build")
 
 // Plays the window's sequences faster by the given factor.
 tools::StepPlayer* scalePlayer(app::Form1& f, double scale) {
@@ -331,7 +335,7 @@ private slots:
         Emulator chip(c.dir(), 20);
         QVERIFY(chip.ready());
         app::Form1& f = c.load();
-        REQUIRE_SENDING(f);
+        REQUIRE_SYNTHESIS(f);
         QVERIFY(f.serialPort().portOpen());
         f.sendText().setText(QStringLiteral("你好"));
 
@@ -366,8 +370,10 @@ private slots:
         Emulator chip(c.dir(), 200);
         QVERIFY(chip.ready());
         app::Form1& f = c.load();
-        REQUIRE_SENDING(f);
+        REQUIRE_SYNTHESIS(f);
         QVERIFY(f.serialPort().portOpen());
+        QTest::qWait(300); // the check's replies are in; each later frame gets its own
+        f.workLog().clear();
         const QString results = QStringLiteral("死机测试文本-测试结果.txt");
 
         // Idle replies before the first press start nothing.
