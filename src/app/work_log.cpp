@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QStringEncoder>
 #include <QTextCursor>
+#include <QTimer>
 
 namespace qav::app {
 
@@ -16,7 +17,15 @@ constexpr const char* kLogEncoding = "GBK";
 const QLatin1String kCrLf("\r\n");
 } // namespace
 
-WorkLog::WorkLog(QPlainTextEdit* view) : view_(view) {}
+WorkLog::WorkLog(QPlainTextEdit* view) : view_(view) {
+    if (!view)
+        return;
+    viewTimer_ = std::make_unique<QTimer>();
+    viewTimer_->setSingleShot(true);
+    QObject::connect(viewTimer_.get(), &QTimer::timeout, view, [this] { flushSlice(); });
+}
+
+WorkLog::~WorkLog() = default;
 
 QString WorkLog::frameEntry(QByteArrayView frame, const QString& hexPrefix) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -59,17 +68,53 @@ void WorkLog::append(const QString& text) {
         shown.remove(0, 1);
     shown.replace(kCrLf, QLatin1String("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    pending_ += shown;
+    if (!pending_.isEmpty() && !viewTimer_->isActive())
+        viewTimer_->start(kViewDelayMs);
+}
+
+void WorkLog::flush() {
+    while (!pending_.isEmpty() && view_)
+        flushSlice();
+}
+
+// Lays out the next slice of waiting text at the end of the box; the rest
+// follows on the next turn of the event loop.
+void WorkLog::flushSlice() {
+    if (!view_) {
+        pending_.clear();
+        return;
+    }
+    if (pending_.isEmpty())
+        return;
+    qsizetype cut = pending_.size();
+    if (cut > kViewSliceChars) {
+        // The end of the line that crosses the slice size, or all of it.
+        const qsizetype lineEnd = pending_.indexOf(QLatin1Char('\n'), kViewSliceChars - 1);
+        if (lineEnd >= 0)
+            cut = lineEnd + 1;
+    }
+    const QString slice = pending_.first(cut);
+    pending_.remove(0, cut);
 
     QTextCursor end(view_->document());
     end.movePosition(QTextCursor::End);
-    end.insertText(shown);
+    end.insertText(slice);
     // Caret to the end, so the box shows the newest entry.
     view_->moveCursor(QTextCursor::End);
     view_->ensureCursorVisible();
+
+    if (pending_.isEmpty())
+        viewTimer_->stop();
+    else
+        viewTimer_->start(0);
 }
 
 void WorkLog::clear() {
     text_.clear();
+    pending_.clear();
+    if (viewTimer_)
+        viewTimer_->stop();
     if (view_)
         view_->clear();
 }

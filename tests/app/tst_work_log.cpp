@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <memory>
 
 using namespace qav;
 using qav::test::ConsoleFixture;
@@ -48,6 +51,7 @@ private slots:
         f.Command7->click();
         f.Command7->click();
         QCOMPARE(f.workLog().text(), kStopEntry + kStopEntry);
+        f.workLog().flush();
         // The box shows the same four lines (CR LF as line breaks).
         QCOMPARE(
             f.Text4->toPlainText() + QLatin1Char('\n'),
@@ -110,8 +114,65 @@ private slots:
         log.append(QStringLiteral("<---- 返回：41  接收成功\r"));
         log.append(QStringLiteral("\n第二行\r\n"));
         log.append(QStringLiteral("第三行"));
+        log.flush();
         QCOMPARE(view.toPlainText(), QStringLiteral("<---- 返回：41  接收成功\n第二行\n第三行"));
         QCOMPARE(log.text(), QStringLiteral("<---- 返回：41  接收成功\r\n第二行\r\n第三行"));
+    }
+
+    void boxFollowsTheTextSoonAfter() {
+        QPlainTextEdit view;
+        app::WorkLog log(&view);
+        const QString entry = app::WorkLog::frameEntry(QByteArray(4096, '\x5A'), QString());
+        for (int i = 0; i < 3; ++i)
+            log.append(entry);
+        // The text is complete at once; the box catches up by itself.
+        QCOMPARE(log.text(), entry + entry + entry);
+        QCOMPARE(view.toPlainText(), QString());
+        const QString shown = QString(entry).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        QTRY_COMPARE(view.toPlainText(), shown + shown + shown);
+        QCOMPARE(log.pendingViewChars(), 0);
+        QCOMPARE(view.textCursor().position(), view.document()->characterCount() - 1);
+
+        // Clearing drops what the box has not shown yet.
+        log.append(entry);
+        log.clear();
+        QTest::qWait(3 * app::WorkLog::kViewDelayMs);
+        QCOMPARE(view.toPlainText(), QString());
+        QCOMPARE(log.text(), QString());
+    }
+
+    void bigBurstIsShownInWholeLines() {
+        // More than one slice waits: each insertion into the box carries
+        // whole lines only, and the box ends up with every one of them.
+        QPlainTextEdit view;
+        app::WorkLog log(&view);
+        QString expected;
+        for (int i = 0; i < 40; ++i) {
+            const QString line = QStringLiteral("line %1 ").arg(i) + QString(5000, u'x');
+            log.append(line + QStringLiteral("\r\n"));
+            expected += line + QLatin1Char('\n');
+        }
+        int insertions = 0;
+        bool wholeLines = true;
+        connect(view.document(), &QTextDocument::contentsChanged, this, [&] {
+            ++insertions;
+            wholeLines = wholeLines && view.document()->lastBlock().text().isEmpty();
+        });
+        log.flush();
+        QVERIFY(insertions > 1);
+        QVERIFY(wholeLines);
+        QCOMPARE(view.toPlainText(), expected);
+    }
+
+    void viewGoneFirstIsHarmless() {
+        auto view = std::make_unique<QPlainTextEdit>();
+        app::WorkLog log(view.get());
+        log.append(QStringLiteral("a\r\n"));
+        view.reset();
+        log.append(QStringLiteral("b\r\n"));
+        log.flush();
+        QTest::qWait(3 * app::WorkLog::kViewDelayMs);
+        QCOMPARE(log.text(), QStringLiteral("a\r\nb\r\n"));
     }
 
     void exportAppendsGbkBlocks() {
