@@ -43,7 +43,9 @@ QList<SerialReplyLine> decodeSerialReplies(const QByteArray& received, const QSt
             continue;
         if (byte == reply::kVersion) {
             QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
-            code += QString::fromUtf8(kSerialVersionSeparator) + gbk.decode(received);
+            code += QString::fromUtf8(kSerialVersionSeparator) +
+                    gbk.decode(QByteArrayView(received).first(
+                        std::min<qsizetype>(received.size(), kSerialVersionMaxBytes)));
         }
         SerialReplyLine line;
         line.text =

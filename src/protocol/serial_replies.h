@@ -12,6 +12,11 @@ namespace qav::protocol {
 // what was read is dropped.
 inline constexpr int kSerialRepliesPerEvent = 2;
 
+// The version line carries at most this many of the bytes read. A version
+// answer is a short string; a longer read is line noise after a stray 0x53,
+// and tens of kilobytes of it in one line would hold up the log's text box.
+inline constexpr int kSerialVersionMaxBytes = 256;
+
 inline constexpr const char* kSerialReplyLeadIn = "<---- 返回：";
 inline constexpr const char* kSerialVersionSeparator = "：";
 
@@ -36,8 +41,9 @@ QString serialReplyCodeText(unsigned char byte);
 // The lines for the bytes read in one event, in order. Each received byte is
 // one character (the chip's replies are single bytes); only the first
 // kSerialRepliesPerEvent of them are looked at, and unrecognised ones are
-// skipped. The version line carries everything read in the event, shown
-// through the GBK code page (the version text itself is ASCII).
+// skipped. The version line carries everything read in the event (up to
+// kSerialVersionMaxBytes), shown through the GBK code page (the version text
+// itself is ASCII).
 QList<SerialReplyLine> decodeSerialReplies(const QByteArray& received, const QString& hexPrefix);
 
 } // namespace qav::protocol

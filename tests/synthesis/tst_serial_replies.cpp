@@ -33,6 +33,12 @@ private slots:
         QTest::newRow("version carries the whole read")
             << QByteArray("SV1.3") << "0x"
             << QStringList{u"<---- 返回：0x58  软件版本号：SV1.3\r\n"_qs} << 0;
+        QTest::newRow("noise after a version byte is cut")
+            << (QByteArray("AS") + QByteArray(60000, 'x')) << ""
+            << QStringList{u"<---- 返回：41  接收成功\r\n"_qs,
+                           u"<---- 返回：58  软件版本号：AS"_qs +
+                               QString(kSerialVersionMaxBytes - 2, u'x') + u"\r\n"_qs}
+            << 0;
     }
     void lines() {
         QFETCH(QByteArray, received);
