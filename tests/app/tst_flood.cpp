@@ -1,0 +1,370 @@
+// A flood on the serial line: while continuous play runs against the chip
+// model, the far end also pours random bytes into the port as fast as the
+// pseudo-terminal takes them. The log may only gain lines the console
+// recognises, the window must keep answering, and afterwards "停止" must
+// still go out and be logged.
+#include "app_helpers.h"
+#include "chip_model.h"
+#include "frame_parser.h"
+#include "link/serial_port_service.h"
+#include "load_helpers.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <random>
+#include <stdlib.h>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+
+using namespace qav;
+using namespace qav::test;
+
+namespace {
+
+// Instrumented builds run everything several times slower: a fifth of the
+// bytes, and a looser bound on the longest stall.
+constexpr qint64 kFloodBytes = kSanitized ? 200'000 : 1'000'000;
+constexpr double kMaxStallMs = kSanitized ? 150 : 50;
+
+const QString kStopEntry = QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n");
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// The far end of COM1: a pseudo-terminal whose master the test holds. The
+// chip model answers the frames read from it; a second thread can pour bytes
+// into it at the same time.
+class FloodLine {
+public:
+    FloodLine() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+            return;
+        slavePath_ = QString::fromLocal8Bit(::ptsname(master_));
+        slave_ = ::open(slavePath_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        ::tcgetattr(slave_, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave_, TCSANOW, &t);
+    }
+    ~FloodLine() {
+        stopFlood();
+        if (master_ >= 0)
+            ::close(master_);
+        if (slave_ >= 0)
+            ::close(slave_);
+    }
+    bool linkAs(const QString& dir) {
+        return master_ >= 0 && slave_ >= 0 && QFile::link(slavePath_, dir + "/COM1");
+    }
+
+    // Everything the console has sent so far.
+    QByteArray readAvailable() {
+        QByteArray got;
+        char buffer[8192];
+        for (;;) {
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, n);
+        }
+        return got;
+    }
+    void write(const QByteArray& bytes) {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n =
+                ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0) {
+                done += n;
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return;
+            pollfd p{master_, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        }
+    }
+
+    // Random bytes on a thread of their own: as fast as the line takes them,
+    // or spread evenly over `spreadMs`.
+    void startFlood(qint64 total, unsigned seed, int spreadMs = 0) {
+        written_ = 0;
+        thread_ = std::thread([this, total, seed, spreadMs] {
+            std::mt19937 random(seed);
+            const auto start = std::chrono::steady_clock::now();
+            const qint64 chunkSize = spreadMs > 0 ? 1024 : 4096;
+            char chunk[4096];
+            while (written_ < total && !stop_) {
+                if (spreadMs > 0)
+                    std::this_thread::sleep_until(
+                        start + std::chrono::microseconds(written_ * spreadMs * 1000 / total));
+                const qint64 n = std::min<qint64>(chunkSize, total - written_);
+                for (qint64 i = 0; i < n; ++i)
+                    chunk[i] = char(random() & 0xFF);
+                qint64 done = 0;
+                while (done < n && !stop_) {
+                    const ssize_t w = ::write(master_, chunk + done, size_t(n - done));
+                    if (w > 0) {
+                        done += w;
+                        written_ += w;
+                    } else {
+                        pollfd p{master_, POLLOUT, 0};
+                        ::poll(&p, 1, 20);
+                    }
+                }
+            }
+            finished_ = true;
+        });
+    }
+    bool floodFinished() const { return finished_; }
+    qint64 floodWritten() const { return written_; }
+    void stopFlood() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    QString slavePath_;
+    std::thread thread_;
+    std::atomic<qint64> written_{0};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
+};
+
+// The longest time the event loop went without serving a 1 ms timer, in wall
+// time and in this thread's own processor time (the part that is our work
+// rather than other processes holding the processor).
+class StallProbe : public QObject {
+public:
+    StallProbe() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            const double wall = clock_.nsecsElapsed() / 1e6;
+            const double cpu = threadCpuMs();
+            maxWallMs = std::max(maxWallMs, wall - lastWall_);
+            maxCpuMs = std::max(maxCpuMs, cpu - lastCpu_);
+            lastWall_ = wall;
+            lastCpu_ = cpu;
+            ++ticks;
+        });
+    }
+    void start() {
+        clock_.start();
+        lastWall_ = 0;
+        lastCpu_ = threadCpuMs();
+        timer_.start();
+    }
+    void stop() { timer_.stop(); }
+    double maxWallMs = 0;
+    double maxCpuMs = 0;
+    qint64 ticks = 0;
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    double lastWall_ = 0;
+    double lastCpu_ = 0;
+};
+
+struct LogCensus {
+    int frames = 0;
+    int replies = 0;
+    int versionLines = 0;
+    QString fault; // empty when every entry is one the console writes
+};
+
+// Walks the log entry by entry. A frame entry, one of the fixed reply lines,
+// or a version line, whose text runs to the line break that precedes the next
+// entry (the version text is whatever the line carried, breaks included).
+LogCensus takeCensus(const QString& log) {
+    static const QString frameHead = QStringLiteral("发出一帧，字节数  ");
+    static const QString arrow = QStringLiteral("----> ");
+    static const QString replyHead = QStringLiteral("<---- 返回：");
+    static const QString versionHead = replyHead + QStringLiteral("58  软件版本号：");
+    static const QStringList fixed = {
+        replyHead + QStringLiteral("41  接收成功\r\n"),
+        replyHead + QStringLiteral("45  接收失败\r\n"),
+        replyHead + QStringLiteral("4A  初始化成功回传\r\n"),
+        replyHead + QStringLiteral("4E  芯片正在播音\r\n"),
+        replyHead + QStringLiteral("4F  芯片空闲\r\n"),
+    };
+    const auto entryStartsAt = [&](qsizetype p) {
+        return p == log.size() || QStringView(log).sliced(p).startsWith(frameHead) ||
+               QStringView(log).sliced(p).startsWith(replyHead);
+    };
+    LogCensus census;
+    qsizetype p = 0;
+    while (p < log.size()) {
+        const QStringView rest = QStringView(log).sliced(p);
+        if (rest.startsWith(frameHead)) {
+            const qsizetype countEnd = log.indexOf(u"\r\n", p);
+            const qsizetype hexEnd = countEnd < 0 ? -1 : log.indexOf(u"\r\n", countEnd + 2);
+            bool counted = false;
+            const int count =
+                log.mid(p + frameHead.size(), countEnd - p - frameHead.size()).toInt(&counted);
+            const QStringView hex =
+                hexEnd < 0 ? QStringView()
+                           : QStringView(log).sliced(countEnd + 2, hexEnd - countEnd - 2);
+            if (!counted || !hex.startsWith(arrow) || hex.size() != arrow.size() + 3 * count) {
+                census.fault = QStringLiteral("bad frame entry at %1").arg(p);
+                return census;
+            }
+            ++census.frames;
+            p = hexEnd + 2;
+            continue;
+        }
+        bool matched = false;
+        for (const QString& line : fixed) {
+            if (rest.startsWith(line)) {
+                ++census.replies;
+                p += line.size();
+                matched = true;
+                break;
+            }
+        }
+        if (matched)
+            continue;
+        if (rest.startsWith(versionHead)) {
+            qsizetype end = log.indexOf(u"\r\n", p + versionHead.size());
+            while (end >= 0 && !entryStartsAt(end + 2))
+                end = log.indexOf(u"\r\n", end + 2);
+            if (end < 0) {
+                census.fault = QStringLiteral("unfinished version line at %1").arg(p);
+                return census;
+            }
+            ++census.versionLines;
+            p = end + 2;
+            continue;
+        }
+        census.fault = QStringLiteral("unknown entry at %1: %2").arg(p).arg(rest.left(40));
+        return census;
+    }
+    return census;
+}
+
+} // namespace
+
+class FloodTest : public QObject {
+    Q_OBJECT
+private slots:
+    void floodDuringContinuousPlay_data() {
+        QTest::addColumn<int>("speedIndex");
+        QTest::addColumn<int>("spreadMs");
+        QTest::newRow("full speed, 9600 baud") << 1 << 0;
+        QTest::newRow("full speed, 115200 baud") << 3 << 0;
+        // Many more receive events, each with a few hundred bytes.
+        QTest::newRow("spread over 4 s, 115200 baud") << 3 << 4000;
+    }
+    void floodDuringContinuousPlay() {
+        QFETCH(int, speedIndex);
+        QFETCH(int, spreadMs);
+        ConsoleFixture console;
+        FloodLine line;
+        QVERIFY(line.linkAs(console.dir()));
+        app::Form1& f = console.load();
+        QVERIFY(f.serialPort().portOpen());
+        f.Combo2->setCurrentIndex(speedIndex);
+        f.Combo2_Click();
+        QVERIFY(f.Check1->isChecked());
+
+        // The chip's end of the line, as in the chip tests: whole frames in,
+        // replies out; everything the console sent is kept.
+        sim::ChipModel chip;
+        chip.setTimeScale(200);
+        sim::FrameParser parser;
+        QByteArray sent;
+        QObject::connect(&chip, &sim::ChipModel::spontaneousReply, &chip,
+                         [&](const QByteArray& bytes) { line.write(bytes); });
+        QTimer chipSide;
+        chipSide.setInterval(1);
+        QObject::connect(&chipSide, &QTimer::timeout, &chip, [&] {
+            const QByteArray bytes = line.readAvailable();
+            sent += bytes;
+            for (const auto& e : parser.feed(bytes))
+                if (e.kind == sim::FrameParser::Event::Kind::Frame)
+                    line.write(chip.handleFrame(e.bytes));
+        });
+        chipSide.start();
+
+        // Continuous play of a selection of a longer text: frames of 4005
+        // bytes, each a 12 KB line in the log.
+        f.sendText().setText(QString(2200, u'好') + QStringLiteral("and the rest"));
+        f.sendText().setSelStart(0);
+        f.sendText().setSelLength(2000);
+        f.Text2->setPlainText(QStringLiteral("600"));
+        f.Command3->click();
+        QVERIFY(runUntil([&] { return chip.frameCount() >= 3; }, 5000));
+
+        StallProbe probe;
+        probe.start();
+        QElapsedTimer took;
+        took.start();
+        line.startFlood(kFloodBytes, 7120, spreadMs);
+        QVERIFY(runUntil([&] { return line.floodFinished(); }, 120'000));
+        const double floodMs = took.elapsed();
+        runFor(300); // what is still in the line is read and decoded
+        probe.stop();
+        chipSide.stop();
+        QCOMPARE(line.floodWritten(), kFloodBytes);
+
+        f.workLog().flush();
+        const QString log = f.workLog().text();
+        const LogCensus census = takeCensus(log);
+        qInfo("flood of %lld bytes in %.0f ms; %lld bytes over the receive buffer dropped; "
+              "log: %d frames, %d reply lines, %d version lines, %lld characters; "
+              "longest stall %.1f ms (%.1f ms of our own processor time), %lld probe ticks",
+              kFloodBytes, floodMs, f.serialPort().droppedBytes(), census.frames, census.replies,
+              census.versionLines, qint64(log.size()), probe.maxWallMs, probe.maxCpuMs,
+              probe.ticks);
+        QVERIFY2(census.fault.isEmpty(), qPrintable(census.fault));
+        QVERIFY(census.replies > 0);
+        QVERIFY(probe.maxCpuMs <= kMaxStallMs);
+
+        // Still usable: the stop goes out, is logged, and play ends.
+        chipSide.start();
+        const qsizetype logBefore = log.size();
+        const qsizetype sentBefore = sent.size();
+        f.Command7->click();
+        QVERIFY(!f.state().continueSynthesis);
+        const QByteArray stop("\xFD\x00\x01\x02", 4);
+        QVERIFY(f.workLog().text().mid(logBefore).startsWith(kStopEntry));
+        QVERIFY(runUntil([&] { return sent.indexOf(stop, sentBefore) >= 0; }, 5000));
+        const qsizetype stopAt = sent.indexOf(stop, sentBefore);
+        QVERIFY(runUntil(
+            [&] {
+                return f.workLog().text().mid(logBefore).contains(
+                    QStringLiteral("<---- 返回：41  接收成功\r\n"));
+            },
+            5000));
+        runFor(200);
+        QCOMPARE(sent.size(), stopAt + 4); // nothing more went out
+        chipSide.stop();
+    }
+};
+
+QTEST_MAIN(FloodTest)
+#include "tst_flood.moc"

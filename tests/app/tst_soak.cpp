@@ -1,0 +1,99 @@
+// A soak: continuous play against the chip emulator on a pseudo-terminal, ten
+// thousand synthesis-and-idle cycles at a high time scale. The engineer's
+// habit of clearing the log now and then is followed, so what stays resident
+// besides the log's own text must not grow.
+#include "app_helpers.h"
+#include "chip_model.h"
+#include "link/serial_port_service.h"
+#include "load_helpers.h"
+#include "serial_line.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace qav;
+using namespace qav::test;
+
+namespace {
+
+// Instrumented builds run several times slower and keep freed memory in
+// quarantine: fewer cycles, and no bound on the resident size.
+constexpr int kCycles = kSanitized ? 1'500 : 10'000;
+constexpr int kWarmUpCycles = 200;
+constexpr int kClearEvery = 500; // cycles between two clicks on the clear button
+constexpr double kMaxGrowthMB = 5;
+
+// What the log itself holds: its text, and the box's copy of it.
+double logMB(app::Form1& f) {
+    return (double(f.workLog().text().size()) * 2 +
+            double(f.Text4->document()->characterCount()) * 2) /
+           (1024 * 1024);
+}
+
+} // namespace
+
+class SoakTest : public QObject {
+    Q_OBJECT
+private slots:
+    void continuousPlayCycles() {
+        ConsoleFixture console;
+        sim::ChipModel chip;
+        chip.setTimeScale(10'000);
+        sim::SerialLine line(&chip);
+        QString error;
+        QVERIFY2(line.open(console.dir(), 1, &error), qPrintable(error));
+        app::Form1& f = console.load();
+        QVERIFY(f.serialPort().portOpen());
+        f.Combo2->setCurrentIndex(3); // 115200 baud: the shortest pause before a reply is read
+        f.Combo2_Click();
+
+        int cycles = 0;
+        double startMB = 0;
+        double startLogMB = 0;
+        QObject::connect(&chip, &sim::ChipModel::utteranceStarted, &chip, [&] {
+            ++cycles;
+            if (cycles % kClearEvery == 0)
+                f.Command2->click();
+            if (cycles == kWarmUpCycles) {
+                f.workLog().flush();
+                startMB = residentMB();
+                startLogMB = logMB(f);
+            }
+        });
+
+        f.sendText().setText(QStringLiteral("欢迎光临，welcome. ") + QString(60, u'测'));
+        f.Text2->setPlainText(QStringLiteral("100000"));
+        QElapsedTimer took;
+        took.start();
+        f.Command3->click();
+        QVERIFY(runUntil([&] { return cycles >= kCycles; }, 240'000));
+        f.Command7->click();
+        QVERIFY(runUntil(
+            [&] {
+                return f.workLog().text().endsWith(QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
+            },
+            5000));
+        runFor(50);
+        f.workLog().flush();
+        const double seconds = took.elapsed() / 1000.0;
+        const double endMB = residentMB();
+        const double endLogMB = logMB(f);
+        const double growth = (endMB - endLogMB) - (startMB - startLogMB);
+        qInfo("%d cycles in %.1f s (%.2f ms a cycle); resident %.1f MB after %d cycles, "
+              "%.1f MB at the end; the log holds %.2f MB then and %.2f MB now; "
+              "growth beside the log %.2f MB",
+              cycles, seconds, seconds * 1000 / cycles, startMB, kWarmUpCycles, endMB, startLogMB,
+              endLogMB, growth);
+        QVERIFY(cycles >= kCycles);
+        QVERIFY(!f.state().continueSynthesis);
+        if (!kSanitized)
+            QVERIFY2(growth < kMaxGrowthMB, qPrintable(QStringLiteral("%1 MB").arg(growth)));
+    }
+};
+
+QTEST_MAIN(SoakTest)
+#include "tst_soak.moc"
