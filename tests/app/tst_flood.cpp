@@ -89,20 +89,38 @@ public:
         }
         return got;
     }
-    void write(const QByteArray& bytes) {
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n =
-                ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n > 0) {
-                done += n;
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
+    // Queues bytes for the console and writes what the line takes now; the
+    // rest goes on a later pump(). Never waits: the console reads on this
+    // same thread.
+    void send(const QByteArray& bytes) {
+        pending_ += bytes;
+        pump();
+    }
+    void pump() {
+        while (!pending_.isEmpty()) {
+            const ssize_t n = ::write(master_, pending_.constData(), size_t(pending_.size()));
+            if (n <= 0)
                 return;
-            pollfd p{master_, POLLOUT, 0};
-            ::poll(&p, 1, 10);
+            pending_.remove(0, n);
         }
+    }
+
+    // These bytes, from a thread of their own.
+    void startSending(const QByteArray& bytes) {
+        thread_ = std::thread([this, bytes] {
+            qsizetype done = 0;
+            while (done < bytes.size() && !stop_) {
+                const ssize_t w =
+                    ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
+                if (w > 0) {
+                    done += w;
+                } else {
+                    pollfd p{master_, POLLOUT, 0};
+                    ::poll(&p, 1, 20);
+                }
+            }
+            finished_ = true;
+        });
     }
 
     // Random bytes on a thread of their own: as fast as the line takes them,
@@ -148,6 +166,7 @@ private:
     int master_ = -1;
     int slave_ = -1;
     QString slavePath_;
+    QByteArray pending_;
     std::thread thread_;
     std::atomic<qint64> written_{0};
     std::atomic<bool> stop_{false};
@@ -298,7 +317,7 @@ private slots:
         sim::FrameParser parser;
         QByteArray sent;
         QObject::connect(&chip, &sim::ChipModel::spontaneousReply, &chip,
-                         [&](const QByteArray& bytes) { line.write(bytes); });
+                         [&](const QByteArray& bytes) { line.send(bytes); });
         QTimer chipSide;
         chipSide.setInterval(1);
         QObject::connect(&chipSide, &QTimer::timeout, &chip, [&] {
@@ -306,7 +325,8 @@ private slots:
             sent += bytes;
             for (const auto& e : parser.feed(bytes))
                 if (e.kind == sim::FrameParser::Event::Kind::Frame)
-                    line.write(chip.handleFrame(e.bytes));
+                    line.send(chip.handleFrame(e.bytes));
+            line.pump();
         });
         chipSide.start();
 
@@ -363,6 +383,32 @@ private slots:
         runFor(200);
         QCOMPARE(sent.size(), stopAt + 4); // nothing more went out
         chipSide.stop();
+    }
+
+    void noiseAfterAVersionByte() {
+        // A stray 0x53 at the head of a long burst: the version line takes a
+        // bounded part of it, and the box lays it out without a stall.
+        ConsoleFixture console;
+        FloodLine line;
+        QVERIFY(line.linkAs(console.dir()));
+        app::Form1& f = console.load();
+        QVERIFY(f.serialPort().portOpen());
+        std::mt19937 random(53);
+        QByteArray burst("S");
+        while (burst.size() < 60'000)
+            burst += char(random() & 0xFF);
+        StallProbe probe;
+        probe.start();
+        line.startSending(burst);
+        QVERIFY(runUntil([&] { return line.floodFinished(); }, 5000));
+        QVERIFY(runUntil([&] { return !f.workLog().text().isEmpty(); }, 5000));
+        runFor(100);
+        probe.stop();
+        const QString log = f.workLog().text();
+        QVERIFY(log.startsWith(QStringLiteral("<---- 返回：58  软件版本号：S")));
+        QVERIFY(log.size() < 400);
+        QCOMPARE(f.workLog().pendingViewChars(), 0);
+        QVERIFY2(probe.maxCpuMs <= kMaxStallMs, qPrintable(QString::number(probe.maxCpuMs)));
     }
 };
 
