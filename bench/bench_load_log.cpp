@@ -1,0 +1,161 @@
+// A big work log: 100,000 frames logged into the log's text box, each followed
+// by the chip's two replies as a session at the serial port would show them.
+// Ninety-nine frames in a hundred are the hex area's 33-byte start frame, every
+// hundredth a full 4096-byte synthesis frame. Reported: the resident memory
+// before and after, the log's own size, and what an entry costs at the start
+// and at the end of the run (the append itself, and the box catching up on the
+// event loop).
+#include "app/work_log.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+constexpr int kFrames = 100'000;
+constexpr int kLongFrameEvery = 100;
+constexpr int kSampleFrames = 10'000; // the first and the last this many are timed
+
+double residentMB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    return -1;
+}
+
+double cpuMicros() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+QByteArray hexAreaFrame() {
+    return QByteArray::fromHex(
+        "FD001E0101BBB6D3ADB9DBBFB4D3EFD2F4BACFB3C9CFB5CDB3B5C4D1DDCABEA3A1");
+}
+
+QByteArray synthesisFrame() {
+    QByteArray frame(4096, '\0');
+    frame[0] = char(0xFD);
+    frame[1] = char(0x0F);
+    frame[2] = char(0xFD);
+    frame[3] = 0x01;
+    frame[4] = 0x01;
+    for (int i = 5; i < frame.size(); ++i)
+        frame[i] = char(0xB0 + i % 0x40);
+    return frame;
+}
+
+struct Figures {
+    double rssBefore = 0, rssAfter = 0, logMB = 0, boxMB = 0, seconds = 0;
+    double appendEarly = 0, appendLate = 0;                   // us, median, 33-byte entries
+    double appendLongEarly = 0, appendLongLate = 0;           // us, median, 4096-byte entries
+    double catchUpMax = 0, catchUpEarly = 0, catchUpLate = 0; // us, one turn of the loop
+};
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+Figures run() {
+    const QByteArray shortFrame = hexAreaFrame();
+    const QByteArray longFrame = synthesisFrame();
+    const QString replies =
+        QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
+
+    QPlainTextEdit box;
+    box.setReadOnly(true);
+    box.setUndoRedoEnabled(false);
+    box.resize(640, 300);
+    box.show();
+    QApplication::processEvents();
+
+    Figures fig;
+    fig.rssBefore = residentMB();
+    qav::app::WorkLog log(&box);
+    std::vector<double> earlyShort, lateShort, earlyLong, lateLong, earlyTurn, lateTurn;
+    QElapsedTimer wall;
+    wall.start();
+    for (int i = 0; i < kFrames; ++i) {
+        const bool isLong = i % kLongFrameEvery == kLongFrameEvery - 1;
+        const double t0 = cpuMicros();
+        log.appendFrame(isLong ? longFrame : shortFrame);
+        log.append(replies);
+        const double t1 = cpuMicros();
+        QApplication::processEvents();
+        const double t2 = cpuMicros();
+        const bool early = i < kSampleFrames;
+        const bool late = i >= kFrames - kSampleFrames;
+        auto& appends = isLong ? (early ? earlyLong : lateLong) : (early ? earlyShort : lateShort);
+        if (early || late)
+            appends.push_back(t1 - t0);
+        if (early)
+            earlyTurn.push_back(t2 - t1);
+        if (late)
+            lateTurn.push_back(t2 - t1);
+        fig.catchUpMax = std::max(fig.catchUpMax, t2 - t1);
+    }
+    log.flush();
+    QApplication::processEvents();
+    fig.seconds = wall.elapsed() / 1000.0;
+    fig.rssAfter = residentMB();
+    fig.logMB = double(log.text().size()) * 2 / (1024 * 1024);
+    fig.boxMB = double(box.document()->characterCount()) * 2 / (1024 * 1024);
+    fig.appendEarly = median(earlyShort);
+    fig.appendLate = median(lateShort);
+    fig.appendLongEarly = median(earlyLong);
+    fig.appendLongLate = median(lateLong);
+    // Turns of the loop that did lay something out.
+    const auto busy = [](std::vector<double> v) {
+        v.erase(std::remove_if(v.begin(), v.end(), [](double us) { return us < 50; }), v.end());
+        return median(v);
+    };
+    fig.catchUpEarly = busy(earlyTurn);
+    fig.catchUpLate = busy(lateTurn);
+    return fig;
+}
+
+void BM_BigLog(benchmark::State& state) {
+    Figures fig;
+    for (auto _ : state)
+        fig = run();
+    state.counters["rss_before_MB"] = fig.rssBefore;
+    state.counters["rss_after_MB"] = fig.rssAfter;
+    state.counters["log_text_MB"] = fig.logMB;
+    std::printf(
+        "%d frames (one in %d of 4096 bytes, the rest 33) with two reply lines each, in %.1f s\n"
+        "resident: %.1f MB before, %.1f MB after; log text %.1f MB, the box's copy %.1f MB\n"
+        "append, median CPU: 33-byte entry %.1f us first / %.1f us last; 4096-byte entry "
+        "%.0f us first / %.0f us last\n"
+        "box catching up (a loop turn that lays out text), median: %.0f us first / %.0f us "
+        "last; longest turn %.1f ms\n",
+        kFrames, kLongFrameEvery, fig.seconds, fig.rssBefore, fig.rssAfter, fig.logMB, fig.boxMB,
+        fig.appendEarly, fig.appendLate, fig.appendLongEarly, fig.appendLongLate, fig.catchUpEarly,
+        fig.catchUpLate, fig.catchUpMax / 1000);
+}
+BENCHMARK(BM_BigLog)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
