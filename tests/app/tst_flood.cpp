@@ -41,6 +41,10 @@ namespace {
 // bytes, and a looser bound on the longest stall.
 constexpr qint64 kFloodBytes = kSanitized ? 200'000 : 1'000'000;
 constexpr double kMaxStallMs = kSanitized ? 150 : 50;
+// The bound above is on the loop's own work between two ticks. A wait that
+// blocks the thread does no work, so the wall-clock gap is bounded as well,
+// more loosely: on a busy machine other processes take the processor too.
+constexpr double kMaxWallStallMs = 3 * kMaxStallMs;
 
 const QString kStopEntry = QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n");
 
@@ -313,7 +317,7 @@ private slots:
         // The chip's end of the line, as in the chip tests: whole frames in,
         // replies out; everything the console sent is kept.
         sim::ChipModel chip;
-        chip.setTimeScale(200);
+        chip.setTimeScale(5000);
         sim::FrameParser parser;
         QByteArray sent;
         QObject::connect(&chip, &sim::ChipModel::spontaneousReply, &chip,
@@ -363,6 +367,7 @@ private slots:
         QVERIFY2(census.fault.isEmpty(), qPrintable(census.fault));
         QVERIFY(census.replies > 0);
         QVERIFY(probe.maxCpuMs <= kMaxStallMs);
+        QVERIFY(probe.maxWallMs <= kMaxWallStallMs);
 
         // Still usable: the stop goes out, is logged, and play ends.
         chipSide.start();
@@ -408,7 +413,10 @@ private slots:
         QVERIFY(log.startsWith(QStringLiteral("<---- 返回：58  软件版本号：S")));
         QVERIFY(log.size() < 400);
         QCOMPARE(f.workLog().pendingViewChars(), 0);
-        QVERIFY2(probe.maxCpuMs <= kMaxStallMs, qPrintable(QString::number(probe.maxCpuMs)));
+        qInfo("longest stall %.1f ms (%.1f ms of our own processor time)", probe.maxWallMs,
+              probe.maxCpuMs);
+        QVERIFY(probe.maxCpuMs <= kMaxStallMs);
+        QVERIFY(probe.maxWallMs <= kMaxWallStallMs);
     }
 };
 
