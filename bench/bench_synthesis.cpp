@@ -1,7 +1,7 @@
 // A whole synthesis request in the window, from the click to the bytes handed
 // to the serial port (measure, convert, log, dispatch), and the time from a
 // reply byte arriving at the port to its work-log line.
-#include "../tests/app/tst_synthesis_fixture.h"
+#include "../tests/link/link_helpers.h"
 #include "app/form1.h"
 #include "app/message_sink.h"
 #include "app/text_box.h"
@@ -25,12 +25,31 @@ using namespace qav;
 
 namespace {
 
-struct Console : synthesis_test::Com1Console {
+// The window in a fresh folder, with a pseudo-terminal linked there as COM1.
+struct Console {
+    QTemporaryDir dir;
+    QString previous = QDir::currentPath();
+    test::PtyPort pty;
+    std::unique_ptr<app::Form1> window;
+
+    Console() {
+        QDir::setCurrent(dir.path());
+        pty.linkAs(dir.path(), 1);
+        window =
+            std::make_unique<app::Form1>(nullptr, std::make_unique<app::RecordingMessageSink>());
+        window->Form_Load();
+    }
+    ~Console() {
+        window.reset();
+        QDir::setCurrent(previous);
+    }
+    app::Form1& form() { return *window; }
+    void write(const QByteArray& bytes) { pty.write(bytes); }
     // Lets the port write out what it was handed and throws it away.
     void drain() {
         for (int i = 0; i < 20; ++i) {
             QCoreApplication::processEvents();
-            if (readAvailable().isEmpty() && i > 2)
+            if (pty.readAvailable().isEmpty() && i > 2)
                 break;
         }
     }

@@ -14,7 +14,7 @@ namespace qav::link {
 class SerialPortService : public QObject {
     Q_OBJECT
 public:
-    enum CommEvent : int { EvNone = 0, EvReceive = 2, EvOverrun = 1006 };
+    enum CommEvent : int { EvNone = 0, EvReceive = 2 };
     // Received bytes wait here until input() takes them; beyond this many the
     // newest are dropped (an overrun) rather than letting the buffer grow.
     static constexpr qsizetype kReceiveCapacity = 64 * 1024;

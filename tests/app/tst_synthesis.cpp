@@ -1,9 +1,10 @@
 // The synthesis request and the serial reply decoder in the window, against a
 // pseudo-terminal linked as COM1.
+#include "app/app_helpers.h"
+#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "synthesis/conversion_table.h"
 #include "synthesis/text_frame.h"
-#include "tst_synthesis_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,7 +14,7 @@
 #include <QTest>
 
 using namespace qav;
-using namespace synthesis_test;
+using namespace qav::test;
 
 namespace {
 
@@ -27,8 +28,8 @@ int entries(const QString& log) {
 
 class SynthesisWindowTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<Com1Console> console_;
-    Com1Console* pty_ = nullptr;
+    std::unique_ptr<ConsoleFixture> console_;
+    std::unique_ptr<PtyPort> pty_;
     app::Form1* form_ = nullptr;
 
     app::Form1& form() { return *form_; }
@@ -40,14 +41,18 @@ class SynthesisWindowTest : public QObject {
 
 private slots:
     void init() {
-        console_ = std::make_unique<Com1Console>();
-        pty_ = console_.get();
-        form_ = &console_->form();
+        console_ = std::make_unique<ConsoleFixture>();
+        pty_ = std::make_unique<PtyPort>();
+        QVERIFY(pty_->linkAs(console_->dir(), 1));
+        form_ = &console_->load();
         QVERIFY(form().serialPort().portOpen());
         form().setConversionTableFolder(QCoreApplication::applicationDirPath());
         form().Command2_Click(); // start from an empty log
     }
-    void cleanup() { console_.reset(); }
+    void cleanup() {
+        console_.reset();
+        pty_.reset();
+    }
 
     void wholeTextWhenNothingSelected() {
         form().sendText().setText(u"欢迎光临"_qs);
@@ -55,7 +60,7 @@ private slots:
         form().Command6_Click();
         const QByteArray frame = QByteArray::fromHex("FD000A0101BBB6D3ADB9E2C1D9");
         QCOMPARE(pty_->read(frame.size()), frame);
-        QCOMPARE(log(), kEntryHead + " 13\r\n----> " + hexBytes(frame) + "\r\n");
+        QCOMPARE(log(), kEntryHead + " 13\r\n----> " + hexLine(frame) + "\r\n");
         QCOMPARE(form().sendText().selStart(), 0);
         QCOMPARE(form().sendText().selLength(), 4);
         QVERIFY(!form().state().continueSynthesis);

@@ -1,8 +1,9 @@
 // Synthesis against the chip model on the far end of the serial line: the
 // frame is understood and the chip's replies are decoded.
+#include "app/app_helpers.h"
 #include "chip_model.h"
 #include "frame_parser.h"
-#include "tst_synthesis_fixture.h"
+#include "link/link_helpers.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -11,12 +12,12 @@
 #include <QTimer>
 
 using namespace qav;
-using namespace synthesis_test;
+using namespace qav::test;
 
 class SynthesisChipTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<Com1Console> console_;
-    Com1Console* pty_ = nullptr;
+    std::unique_ptr<ConsoleFixture> console_;
+    std::unique_ptr<PtyPort> pty_;
     std::unique_ptr<sim::ChipModel> chip_;
     sim::FrameParser parser_;
     QTimer line_;
@@ -25,9 +26,10 @@ class SynthesisChipTest : public QObject {
 
 private slots:
     void init() {
-        console_ = std::make_unique<Com1Console>();
-        pty_ = console_.get();
-        form_ = &console_->form();
+        console_ = std::make_unique<ConsoleFixture>();
+        pty_ = std::make_unique<PtyPort>();
+        QVERIFY(pty_->linkAs(console_->dir(), 1));
+        form_ = &console_->load();
         form_->setConversionTableFolder(QCoreApplication::applicationDirPath());
         chip_ = std::make_unique<sim::ChipModel>();
         chip_->setTimeScale(50);
@@ -50,6 +52,7 @@ private slots:
         line_.stop();
         chip_.reset();
         console_.reset();
+        pty_.reset();
     }
 
     void spokenAndAnswered_data() {

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -189,11 +190,12 @@ private slots:
         const QString text = QString(500, QLatin1Char('x')) + QString(100, QChar(0x4E2D)) +
                              QString(600, QLatin1Char('y'));
         form.sendText().setText(text);
-        form.state().replayCount = 100;
-        // What continuous play does: one synthesis, then the flag set.
-        form.Command6_Click();
-        form.state().continueSynthesis = true;
+        // Continuous play for 100 s: the text is sent once, piece by piece.
+        form.Text2->setPlainText(QStringLiteral("100"));
+        form.Command3_Click();
+        QVERIFY(form.state().continueSynthesis);
         QTRY_VERIFY(!form.state().continueSynthesis);
+        QVERIFY(form.Timer1->isActive()); // ended by the text, not by the countdown
         QTRY_VERIFY(!form.usbSender().busy());
         QTest::qWait(50); // no further piece may follow
 
@@ -228,18 +230,6 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(console.synthesisTexts(), QList<QByteArray>{QByteArray(512, 's')});
         QCOMPARE(console.bridge->framesReceived().last(), QByteArray::fromHex("FD000102"));
-        QVERIFY(!form.state().continueSynthesis);
-    }
-
-    void manualSynthesisSendsOnePiece() {
-        Console console;
-        app::Form1& form = *console.form;
-        form.Option4_Click();
-        form.sendText().setText(QString(1300, QLatin1Char('z')));
-        form.Command6_Click();
-        QTRY_VERIFY(!form.usbSender().busy());
-        QTest::qWait(50);
-        QCOMPARE(console.synthesisTexts().size(), 1);
         QVERIFY(!form.state().continueSynthesis);
     }
 

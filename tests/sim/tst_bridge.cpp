@@ -104,29 +104,6 @@ private slots:
         QVERIFY(rig.waitFor(bytes({0x5E, 0xAA, 0x4F})));
     }
 
-    void answersKeepTheirOrderWhenDelayed() {
-        Rig rig;
-        rig.bridge.setAckDelay(5);
-        QElapsedTimer clock;
-        clock.start();
-        rig.write(speak(40)); // two packets
-        QTRY_COMPARE(rig.answers.size(), 3);
-        QVERIFY(clock.elapsed() >= 5);
-        QCOMPARE(rig.answers, bytes({0x5E, 0x5E, 0xAA}));
-    }
-
-    void droppedAcknowledgements() {
-        Rig rig;
-        rig.bridge.dropAcks(2);
-        rig.write(speak(70)); // three packets
-        QVERIFY(rig.waitFor(bytes({0x5E, 0xAA})));
-        rig.bridge.dropAcks(sim::EmulatedBridge::kForever);
-        rig.write(protocol::commandFrame(Command::Stop));
-        QVERIFY(rig.waitFor(bytes({0x5E, 0xAA, 0xAC, 0x4F})));
-        rig.write(protocol::commandFrame(Command::Stop));
-        QVERIFY(rig.waitFor(bytes({0x5E, 0xAA, 0xAC, 0x4F, 0xAA, 0x4F})));
-    }
-
     void vanishingLosesTheHalfFrameAndComingBackRecovers() {
         Rig rig;
         QSignalSpy failed(&rig.bridge, &link::HidBridge::readFailed);
