@@ -4,10 +4,12 @@
 #include "link/frame_dispatcher.h"
 #include "link/serial_port_service.h"
 #include "tools/continuous_play.h"
+#include "tools/crash_test.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QStringDecoder>
@@ -33,19 +35,30 @@ constexpr int kPwmOutputIndex = 1;
 
 void Form1::Form_Load() {
     // 1. The initial text, read as GBK bytes; an absent file is created empty.
+    // Only a plain file is opened: a pipe of that name would hold start-up
+    // until something writes to it.
     {
         QFile file(QString::fromUtf8(kInitialTextFile));
         if (!file.exists()) {
             file.open(QIODevice::WriteOnly);
-        } else if (file.open(QIODevice::ReadOnly)) {
+        } else if (QFileInfo(file).isFile() && file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
             QStringDecoder gbk("GBK");
-            text3_->setText(gbk.decode(file.readAll()));
+            QString text = gbk.decode(bytes);
+            // A file that ends inside a double-byte character: the decoder
+            // keeps that last byte for input that never comes. Show it as
+            // the other bytes that are not GBK are shown.
+            if (tools::wholeGbkPrefix(bytes) < bytes.size())
+                text += QChar::ReplacementCharacter;
+            text3_->setText(text);
         }
     }
 
-    // 2. The crash-test result file stays open, emptied, for the whole run.
+    // 2. The crash-test result file stays open, emptied, for the whole run
+    // (not when something other than a plain file has that name).
     crashResultFile_ = std::make_unique<QFile>(QString::fromUtf8(kCrashResultFile));
-    if (!crashResultFile_->open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if ((crashResultFile_->exists() && !QFileInfo(*crashResultFile_).isFile()) ||
+        !crashResultFile_->open(QIODevice::WriteOnly | QIODevice::Truncate))
         crashResultFile_.reset();
 
     // 3.-5. The link as chosen by the option buttons.
