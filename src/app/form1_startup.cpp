@@ -3,6 +3,7 @@
 #include "app/form1.h"
 #include "link/frame_dispatcher.h"
 #include "link/serial_port_service.h"
+#include "tools/continuous_play.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,7 +23,6 @@ constexpr const char* kChunkLimitNotice =
     "字节：这是每次发送的最大文本字节长度（不含帧头的5字节）！长文本请在F320中直接测试！"
     "目前F320最多仅能缓存此字节数！大于此字节数需分包发送，但通讯握手需20ms，"
     "大于帧与帧之间的最短间隔时间8ms，不可测试！";
-constexpr const char* kWholeNumberWanted = "请输入大于等于1的整数";
 constexpr const char* kHexPrefix = "0x";
 constexpr const char* kSettings9600 = "9600,N,8,1";
 constexpr int kReceiveBufferSize = 2;
@@ -123,7 +123,7 @@ void Form1::Text2_Change() {
         std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     if (digitsOnly)
         return;
-    showMessage(QString::fromUtf8(kWholeNumberWanted));
+    showMessage(QString::fromUtf8(tools::kWholeNumberMessage));
     Text2->setPlainText(QString());
 }
 
