@@ -40,8 +40,8 @@ struct Run {
     QByteArray pending; // what expire() gave back at the end
 };
 
-// Feeds `stream` in pieces whose sizes come from `next`, checks each event as
-// it comes, and expires the parser at the end.
+// Feeds `stream` in pieces whose sizes come from `next`, collects the events
+// and expires the parser at the end.
 template <typename NextSize> Run feedInPieces(const QByteArray& stream, int limit, NextSize next) {
     FrameParser parser(limit);
     Run run;
