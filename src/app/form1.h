@@ -8,6 +8,7 @@
 #include "app/text_box.h"
 #include "app/work_log.h"
 #include "link/hid_bridge.h"
+#include "protocol/frame.h"
 
 #include <QWidget>
 #include <memory>
@@ -92,11 +93,12 @@ public:
     void setConversionTableFolder(const QString& folder) { tableFolder_ = folder; }
 
 private:
+    // Synthesis and cache store share this: cut, convert, log once, send.
+    void SendSelectionFrame(protocol::Command command, std::uint8_t parameter);
     QString tableFolder_;
     QTimer* replyPause_ = nullptr; // the short wait before a serial reply is read
 
 public:
-
     // --- USB link (form1_usb.cpp) ---
     void Option4_Click();
     bool FindTheHid();

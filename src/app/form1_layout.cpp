@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QKeySequence>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -189,6 +190,8 @@ void Form1::buildControls() {
     Option4->setHidden(true);
     Command6 = button("Command6", "合成");
     Command6->setMinimumHeight(44);
+    // Ctrl+Enter speaks from the keyboard, without leaving the text.
+    Command6->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
     Command7 = button("Command7", "停止");
     Command8 = button("Command8", "暂停");
     Command9 = button("Command9", "恢复");

@@ -154,50 +154,8 @@ void Form1::Command32_Click() {
 // the frame is built and sent.
 void Form1::Command10_Click() {
     state_.continueSynthesis = false;
-    TextBox& text3 = *text3_;
-    text3.setFocus();
     Command6->setEnabled(false);
-    if (text3.selLength() == 0) {
-        text3.setSelStart(0);
-        text3.setSelLength(text3.length());
-    }
-    const QString selected = text3.selectedText();
-    if (selected.isEmpty()) {
-        Command6->setEnabled(true);
-        return;
-    }
-
-    synthesis::TextFrameRequest request;
-    request.command = protocol::Command::CacheStore;
-    request.parameter = tools::cacheSegment(Combo6->currentIndex());
-    request.encoding = protocol::Encoding(state_.encodingCode);
-    request.chunkLimit = state_.chunkLimit;
-    request.tableFolder =
-        tableFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : tableFolder_;
-    const synthesis::TextFrame built = synthesis::buildTextFrame(selected, request);
-
-    state_.textByteCount = built.measure.textByteCount;
-    if (built.measure.shortened)
-        text3.setSelLength(built.measure.length);
-    if (built.status != synthesis::TextFrame::Status::Ok) {
-        if (built.status == synthesis::TextFrame::Status::TableMissing)
-            showMessage(QString::fromUtf8(synthesis::kTableMissingMessage));
-        Command6->setEnabled(true);
-        return;
-    }
-
-    const QByteArray& frame = built.frame;
-    state_.frameBuffer = frame;
-    state_.convertedFrameLength = int(frame.size());
-    state_.lastFrameIndex = int(frame.size()) - 1;
-    state_.frameByteCount = int(frame.size());
-    // Logged once as the whole frame, even when it leaves in two writes.
-    workLog_->appendFrame(frame);
-    for (const QByteArray& piece : synthesis::splitFrame(frame))
-        dispatcher_->dispatch(piece, int(piece.size()));
-
-    text3.setFocus();
-    Command6->setEnabled(true);
+    SendSelectionFrame(protocol::Command::CacheStore, tools::cacheSegment(Combo6->currentIndex()));
 }
 
 void Form1::Command13_Click() {

@@ -3,10 +3,13 @@
 #include "app/form1.h"
 #include "link/frame_dispatcher.h"
 #include "link/serial_port_service.h"
+#include "tools/continuous_play.h"
+#include "tools/crash_test.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QStringDecoder>
@@ -22,7 +25,6 @@ constexpr const char* kChunkLimitNotice =
     "字节：这是每次发送的最大文本字节长度（不含帧头的5字节）！长文本请在F320中直接测试！"
     "目前F320最多仅能缓存此字节数！大于此字节数需分包发送，但通讯握手需20ms，"
     "大于帧与帧之间的最短间隔时间8ms，不可测试！";
-constexpr const char* kWholeNumberWanted = "请输入大于等于1的整数";
 constexpr const char* kHexPrefix = "0x";
 constexpr const char* kSettings9600 = "9600,N,8,1";
 constexpr int kReceiveBufferSize = 2;
@@ -33,19 +35,30 @@ constexpr int kPwmOutputIndex = 1;
 
 void Form1::Form_Load() {
     // 1. The initial text, read as GBK bytes; an absent file is created empty.
+    // Only a plain file is opened: a pipe of that name would hold start-up
+    // until something writes to it.
     {
         QFile file(QString::fromUtf8(kInitialTextFile));
         if (!file.exists()) {
             file.open(QIODevice::WriteOnly);
-        } else if (file.open(QIODevice::ReadOnly)) {
+        } else if (QFileInfo(file).isFile() && file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
             QStringDecoder gbk("GBK");
-            text3_->setText(gbk.decode(file.readAll()));
+            QString text = gbk.decode(bytes);
+            // A file that ends inside a double-byte character: the decoder
+            // keeps that last byte for input that never comes. Show it as
+            // the other bytes that are not GBK are shown.
+            if (tools::wholeGbkPrefix(bytes) < bytes.size())
+                text += QChar::ReplacementCharacter;
+            text3_->setText(text);
         }
     }
 
-    // 2. The crash-test result file stays open, emptied, for the whole run.
+    // 2. The crash-test result file stays open, emptied, for the whole run
+    // (not when something other than a plain file has that name).
     crashResultFile_ = std::make_unique<QFile>(QString::fromUtf8(kCrashResultFile));
-    if (!crashResultFile_->open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if ((crashResultFile_->exists() && !QFileInfo(*crashResultFile_).isFile()) ||
+        !crashResultFile_->open(QIODevice::WriteOnly | QIODevice::Truncate))
         crashResultFile_.reset();
 
     // 3.-5. The link as chosen by the option buttons.
@@ -123,7 +136,7 @@ void Form1::Text2_Change() {
         std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     if (digitsOnly)
         return;
-    showMessage(QString::fromUtf8(kWholeNumberWanted));
+    showMessage(QString::fromUtf8(tools::kWholeNumberMessage));
     Text2->setPlainText(QString());
 }
 

@@ -25,6 +25,14 @@ int baudRateOf(const QString& settings) {
 
 void Form1::Command6_Click() {
     state_.continueSynthesis = false;
+    SendSelectionFrame(protocol::Command::Synthesize, std::uint8_t(state_.encodingCode));
+}
+
+// Speaks (or stores) the selection of Text3: selects the whole text when
+// nothing is selected, cuts the selection to the chunk limit, converts it,
+// logs the frame once and sends it in one or two pieces. Afterwards the
+// selection covers exactly the text sent and the synthesise button is enabled.
+void Form1::SendSelectionFrame(protocol::Command command, std::uint8_t parameter) {
     TextBox& text3 = *text3_;
     text3.setFocus();
     if (text3.selLength() == 0) {
@@ -38,8 +46,8 @@ void Form1::Command6_Click() {
     }
 
     synthesis::TextFrameRequest request;
-    request.command = protocol::Command::Synthesize;
-    request.parameter = std::uint8_t(state_.encodingCode);
+    request.command = command;
+    request.parameter = parameter;
     request.encoding = protocol::Encoding(state_.encodingCode);
     request.chunkLimit = state_.chunkLimit;
     request.tableFolder =
@@ -50,7 +58,8 @@ void Form1::Command6_Click() {
     if (built.measure.shortened)
         text3.setSelLength(built.measure.length);
     if (built.status != synthesis::TextFrame::Status::Ok) {
-        showMessage(QString::fromUtf8(synthesis::kTableMissingMessage));
+        if (built.status == synthesis::TextFrame::Status::TableMissing)
+            showMessage(QString::fromUtf8(synthesis::kTableMissingMessage));
         Command6->setEnabled(true);
         return;
     }

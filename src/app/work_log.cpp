@@ -7,6 +7,10 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace qav::app {
 
 namespace {
@@ -15,6 +19,18 @@ constexpr const char* kSentArrow = "----> ";
 constexpr const char* kExportHeading = "导出数据";
 constexpr const char* kLogEncoding = "GBK";
 const QLatin1String kCrLf("\r\n");
+constexpr const char* kIsAPipe = "a pipe, not a file";
+
+// Opening a pipe that nobody reads waits for a reader: at close, for ever.
+bool isPipe(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
 } // namespace
 
 WorkLog::WorkLog(QPlainTextEdit* view) : view_(view) {
@@ -127,6 +143,8 @@ std::optional<QString> WorkLog::exportTo(const QString& path) const {
     block += kCrLf;
     const QByteArray bytes = gbk.encode(block);
 
+    if (isPipe(path))
+        return QString::fromLatin1(kIsAPipe);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return file.errorString();

@@ -10,8 +10,9 @@ namespace qav::protocol {
 int replyPauseMs(int baudRate) {
     if (baudRate <= 0)
         baudRate = 9600;
-    const int ms = (kReplyPauseCharacters * 10 * 1000 + baudRate - 1) / baudRate;
-    return std::max(2, ms);
+    // In 64 bits: a line speed near INT_MAX must not overflow the rounding.
+    const qint64 ms = (qint64(kReplyPauseCharacters) * 10 * 1000 + baudRate - 1) / baudRate;
+    return int(std::max<qint64>(2, ms));
 }
 
 QString serialReplyCodeText(unsigned char byte) {

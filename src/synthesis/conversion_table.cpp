@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace qav::synthesis {
 
@@ -16,6 +17,10 @@ std::optional<ConversionTable> ConversionTable::fromBytes(QByteArray bytes) {
 }
 
 std::optional<ConversionTable> ConversionTable::load(const QString& folder) {
+    // Only a plain file: a pipe of that name would hold the open until
+    // something writes to it, and the window with it.
+    if (!QFileInfo(pathIn(folder)).isFile())
+        return std::nullopt;
     QFile file(pathIn(folder));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return std::nullopt;

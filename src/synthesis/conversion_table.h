@@ -36,9 +36,9 @@ public:
         return (lead - kLeadFirst) * kTrailsPerLead + (trail - kTrailFirst);
     }
 
-    // Reads the table from `folder`. Nothing when the file is absent, cannot
-    // be read, or is not exactly kFileSize bytes long (a damaged table would
-    // otherwise be read past its end).
+    // Reads the table from `folder`. Nothing when the file is absent, is not a
+    // plain file, cannot be read, or is not exactly kFileSize bytes long (a
+    // damaged table would otherwise be read past its end).
     static std::optional<ConversionTable> load(const QString& folder);
     static QString pathIn(const QString& folder);
 

@@ -28,6 +28,7 @@ constexpr const char* kTextLabel = "    文本序号：";
 constexpr const char* kVariantLabel = "    控制标记序号：";
 constexpr const char* kLineBreak = "\r\n";
 constexpr const char* kCannotCreate = "cannot be created: ";
+constexpr const char* kNotAPlainFile = "not a plain file";
 
 // Numbers in the step header and the result line stand behind one blank,
 // where a sign would go.
@@ -127,6 +128,12 @@ CrashTextRead readCrashText(const QString& path, qint64 maxBytes) {
             return result;
         }
         result.created = true;
+        return result;
+    }
+    // A folder, a pipe or a device of that name: opening a pipe would wait
+    // for a writer, and the unattended run with it.
+    if (!QFileInfo(path).isFile()) {
+        result.error = QString::fromLatin1(kNotAPlainFile);
         return result;
     }
     if (!file.open(QIODevice::ReadOnly)) {

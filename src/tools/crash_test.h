@@ -59,8 +59,8 @@ struct CrashTextRead {
 
 // Reads at most maxBytes from the start of the file, cut back to the end of
 // the last whole GBK character, and decodes it. A missing file is created
-// empty; a file that cannot be read (no rights, a folder of that name)
-// yields an empty text and the reason.
+// empty; a file that cannot be read (no rights, a folder, pipe or device of
+// that name) yields an empty text and the reason.
 CrashTextRead readCrashText(const QString& path, qint64 maxBytes);
 
 // The length of the longest prefix of bytes that does not end inside a GBK

@@ -1,8 +1,7 @@
 // The test tools in the window: interrupted play, the scripts and their stop
 // paths, continuous play and the crash test, against the chip emulator
 // where replies matter.
-#include "app/form1.h"
-#include "app/message_sink.h"
+#include "app_helpers.h"
 #include "link/serial_port_service.h"
 #include "tools/crash_test.h"
 #include "tools/playback_text.h"
@@ -25,48 +24,10 @@
 #include <memory>
 
 using namespace qav;
+using qav::test::ConsoleFixture;
+using qav::test::gbk;
 
 namespace {
-
-// A console window in a fresh working folder, with message boxes recorded.
-class ConsoleFixture {
-public:
-    ConsoleFixture() { QDir::setCurrent(dir_.path()); }
-    ~ConsoleFixture() {
-        form_.reset();
-        QDir::setCurrent(previous_);
-    }
-    QString dir() const { return dir_.path(); }
-    QString path(const QString& name) const { return dir_.filePath(name); }
-    void writeFile(const QString& name, const QByteArray& bytes) const {
-        QFile f(path(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    QByteArray readFile(const QString& name) const {
-        QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    app::Form1& load() {
-        auto recorder = std::make_unique<app::RecordingMessageSink>();
-        recorder_ = recorder.get();
-        form_ = std::make_unique<app::Form1>(nullptr, std::move(recorder));
-        form_->Form_Load();
-        return *form_;
-    }
-    QStringList& messages() { return recorder_->messages; }
-
-private:
-    QString previous_ = QDir::currentPath();
-    QTemporaryDir dir_;
-    app::RecordingMessageSink* recorder_ = nullptr;
-    std::unique_ptr<app::Form1> form_;
-};
-
-QByteArray gbk(const QString& text) {
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
-}
 
 // Frames in the order the work log shows them.
 QList<QByteArray> loggedFrames(const QString& log) {
@@ -81,26 +42,6 @@ QList<QByteArray> loggedFrames(const QString& log) {
 qsizetype frameCount(app::Form1& f) {
     return f.workLog().text().count(QStringLiteral("----> "));
 }
-
-// The sequences send through the panel's frame send and the synthesis
-// request; until those are in the build there is nothing to observe.
-qsizetype framesLoggedBy(app::Form1& f, bool withFrameSend) {
-    if (withFrameSend)
-        f.SendFrameData({0xFD, 0x00, 0x01, 0x02});
-    f.sendText().setText(QStringLiteral("a"));
-    f.Command6_Click();
-    const qsizetype n = frameCount(f);
-    f.workLog().clear();
-    f.sendText().setText(QString());
-    return n;
-}
-
-#define REQUIRE_SENDING(form)                                                                      \
-    if (framesLoggedBy(form, true) != 2)                                                           \
-    QSKIP("frame sending or synthesis is not in this build")
-#define REQUIRE_SYNTHESIS(form)                                                                    \
-    if (framesLoggedBy(form, false) != 1)                                                          \
-    QSKIP("synthesis is not in this build")
 
 // Plays the window's sequences faster by the given factor.
 tools::StepPlayer* scalePlayer(app::Form1& f, double scale) {
@@ -159,7 +100,7 @@ private slots:
     void interruptedPlaySendsGrowingWaits() {
         ConsoleFixture c;
         app::Form1& f = c.load();
-        REQUIRE_SENDING(f);
+        c.messages().clear(); // no chip on COM1 here
         f.sendText().setText(QStringLiteral("打断"));
         f.workLog().clear();
         f.Text6->setText(QStringLiteral("1s"));
@@ -200,7 +141,6 @@ private slots:
     void script123PlaysItsListResponsively() {
         ConsoleFixture c;
         app::Form1& f = c.load();
-        REQUIRE_SENDING(f);
         f.Combo5->setCurrentIndex(0); // another encoding does not change the script's frames
         scalePlayer(f, 1000);         // one pass in about 0.3 s
         f.workLog().clear();
@@ -228,7 +168,6 @@ private slots:
     void sequencesStopOnEachPath() {
         ConsoleFixture c;
         app::Form1& f = c.load();
-        REQUIRE_SENDING(f);
         scalePlayer(f, 1000);
         auto stillSending = [&f] {
             const qsizetype n = frameCount(f);
@@ -259,7 +198,6 @@ private slots:
     void script45FollowsTheChunkLimit() {
         ConsoleFixture c;
         app::Form1& f = c.load();
-        REQUIRE_SENDING(f);
         scalePlayer(f, 1000);
         f.workLog().clear();
         f.Command22_Click();
@@ -281,6 +219,7 @@ private slots:
         ConsoleFixture c;
         c.writeFile(tools::crashTextFileName(0), gbk(QStringLiteral("第一个文本")));
         app::Form1& f = c.load();
+        c.messages().clear(); // no chip on COM1 here
         const QString results = QStringLiteral("死机测试文本-测试结果.txt");
 
         f.Command25_Click();
@@ -321,6 +260,7 @@ private slots:
         ConsoleFixture c;
         QVERIFY(QDir(c.dir()).mkdir(tools::crashTextFileName(0)));
         app::Form1& f = c.load();
+        c.messages().clear(); // no chip on COM1 here
         for (int i = 0; i < 3; ++i)
             f.Command25_Click();
         QCOMPARE(c.messages().size(), 1);
@@ -335,7 +275,6 @@ private slots:
         Emulator chip(c.dir(), 20);
         QVERIFY(chip.ready());
         app::Form1& f = c.load();
-        REQUIRE_SYNTHESIS(f);
         QVERIFY(f.serialPort().portOpen());
         f.sendText().setText(QStringLiteral("你好"));
 
@@ -353,7 +292,7 @@ private slots:
         f.Command3_Click();
         QCOMPARE(frameCount(f), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 5000);
-        QVERIFY(clock.elapsed() >= 2900);
+        QVERIFY(clock.elapsed() >= 2700); // a coarse timer may fire up to 5% early
         const qsizetype played = frameCount(f);
         QVERIFY2(played > 5, qPrintable(QString::number(played)));
         QTest::qWait(500);
@@ -370,10 +309,7 @@ private slots:
         Emulator chip(c.dir(), 200);
         QVERIFY(chip.ready());
         app::Form1& f = c.load();
-        REQUIRE_SYNTHESIS(f);
         QVERIFY(f.serialPort().portOpen());
-        QTest::qWait(300); // the check's replies are in; each later frame gets its own
-        f.workLog().clear();
         const QString results = QStringLiteral("死机测试文本-测试结果.txt");
 
         // Idle replies before the first press start nothing.

@@ -2,6 +2,7 @@
 #include "protocol/serial_replies.h"
 
 #include <QTest>
+#include <limits>
 
 using namespace qav::protocol;
 
@@ -61,6 +62,10 @@ private slots:
         QCOMPARE(replyPauseMs(4800), 42);
         QCOMPARE(replyPauseMs(115200), 2);
         QCOMPARE(replyPauseMs(0), 21);
+        // Absurd speeds read from a settings string still give the shortest
+        // pause instead of overflowing.
+        QCOMPARE(replyPauseMs(std::numeric_limits<int>::max()), 2);
+        QCOMPARE(replyPauseMs(-5), 21);
     }
 };
 
