@@ -6,6 +6,7 @@
 // and at the end of the run (the append itself, and the box catching up on the
 // event loop).
 #include "app/work_log.h"
+#include "qt_bench_main.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -151,11 +152,6 @@ BENCHMARK(BM_BigLog)->Iterations(1)->Unit(benchmark::kSecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    runBenchmarksInApplication(argc, argv);
     return 0;
 }

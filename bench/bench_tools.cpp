@@ -6,6 +6,7 @@
 #include "app/form1.h"
 #include "app/message_sink.h"
 #include "app/work_log.h"
+#include "qt_bench_main.h"
 #include "tools/crash_test.h"
 #include "tools/step_player.h"
 #include "tools/test_steps.h"
@@ -200,11 +201,6 @@ BENCHMARK(BM_Script123Blocking)->Iterations(1)->Unit(benchmark::kMillisecond)->U
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    runBenchmarksInApplication(argc, argv);
     return 0;
 }

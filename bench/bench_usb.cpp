@@ -14,6 +14,7 @@
 #include "emulated_bridge.h"
 #include "link/usb_packet_sender.h"
 #include "protocol/frame.h"
+#include "qt_bench_main.h"
 
 #include <QApplication>
 #include <QDir>
@@ -176,11 +177,6 @@ BENCHMARK(BM_P5_BlockingPollStall)->Unit(benchmark::kMillisecond)->Iterations(1)
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    runBenchmarksInApplication(argc, argv);
     return 0;
 }

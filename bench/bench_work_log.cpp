@@ -7,6 +7,7 @@
 // must stay at or under 1.5. The naive way is timed at smaller sizes only:
 // its cost grows with the log, and at 10,000 entries it would need minutes.
 #include "app/work_log.h"
+#include "qt_bench_main.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -134,12 +135,7 @@ BENCHMARK(BM_RewriteWholeText)
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    runBenchmarksInApplication(argc, argv);
 
     const auto at = [](bool naive, int n, bool cpu) {
         const auto it = samples().find({naive, n});

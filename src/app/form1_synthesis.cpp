@@ -97,7 +97,6 @@ void Form1::MSComm1_OnComm() {
             const QByteArray received = MSComm1->input();
             for (const auto& line : protocol::decodeSerialReplies(received, state_.hexPrefix)) {
                 workLog_->append(line.text);
-                Text4->moveCursor(QTextCursor::End);
                 if (line.idle)
                     OnSerialIdleReply();
             }
