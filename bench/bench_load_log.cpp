@@ -6,6 +6,7 @@
 // and at the end of the run (the append itself, and the box catching up on the
 // event loop).
 #include "app/work_log.h"
+#include "app/load_helpers.h"
 #include "qt_bench_main.h"
 
 #include <QApplication>
@@ -23,16 +24,6 @@ namespace {
 constexpr int kFrames = 100'000;
 constexpr int kLongFrameEvery = 100;
 constexpr int kSampleFrames = 10'000; // the first and the last this many are timed
-
-double residentMB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return -1;
-}
 
 double cpuMicros() {
     timespec t{};
@@ -85,7 +76,7 @@ Figures run() {
     QApplication::processEvents();
 
     Figures fig;
-    fig.rssBefore = residentMB();
+    fig.rssBefore = qav::test::residentMB();
     qav::app::WorkLog log(&box);
     std::vector<double> earlyShort, lateShort, earlyLong, lateLong, earlyTurn, lateTurn;
     QElapsedTimer wall;
@@ -112,7 +103,7 @@ Figures run() {
     log.flush();
     QApplication::processEvents();
     fig.seconds = wall.elapsed() / 1000.0;
-    fig.rssAfter = residentMB();
+    fig.rssAfter = qav::test::residentMB();
     fig.logMB = double(log.text().size()) * 2 / (1024 * 1024);
     fig.boxMB = double(box.document()->characterCount()) * 2 / (1024 * 1024);
     fig.appendEarly = median(earlyShort);
