@@ -205,6 +205,10 @@ private slots:
             QVERIFY(com1->readFor(50).isEmpty());
         com1->closeSlave();
         com1->closeMaster();
+        // An unplugged adapter takes its device node with it. (A stale link
+        // could otherwise reach a pseudo-terminal that another program opens
+        // under the freed number.)
+        QFile::remove(c.path(QStringLiteral("COM1")));
 
         QTRY_VERIFY(!f.serialPort().portOpen());
         QTest::qWait(100);
