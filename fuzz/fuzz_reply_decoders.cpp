@@ -7,7 +7,7 @@
 //   serial - at most two lines, one per recognised byte among the first two,
 //            in order; each line is the lead-in, the prefix, the byte's code
 //            text and CR LF; the idle flag is set exactly for 0x4F; the
-//            version line carries the whole read;
+//            version line carries the read, up to its length limit;
 //   USB    - one byte gives at most one line: "<-0x" and the byte in upper
 //            case hex for a known byte, the fixed line for 0xAD, nothing for
 //            the acknowledgement 0x5E and unknown bytes;
@@ -66,7 +66,7 @@ void checkSerial(const QByteArray& received, const QString& prefix) {
         const QString tail = line.text.mid(leadIn.size() + code.size());
         if (b == reply::kVersion) {
             QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
-            const QString version = gbk.decode(received);
+            const QString version = gbk.decode(received.left(kSerialVersionMaxBytes));
             check(tail ==
                   QString::fromUtf8(kSerialVersionSeparator) + version + QStringLiteral("\r\n"));
         } else {
