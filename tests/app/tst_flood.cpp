@@ -6,6 +6,7 @@
 #include "app_helpers.h"
 #include "chip_model.h"
 #include "frame_parser.h"
+#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "load_helpers.h"
 
@@ -59,27 +60,9 @@ double threadCpuMs() {
 // into it at the same time.
 class FloodLine {
 public:
-    FloodLine() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-            return;
-        slavePath_ = QString::fromLocal8Bit(::ptsname(master_));
-        slave_ = ::open(slavePath_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios t{};
-        ::tcgetattr(slave_, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(slave_, TCSANOW, &t);
-    }
-    ~FloodLine() {
-        stopFlood();
-        if (master_ >= 0)
-            ::close(master_);
-        if (slave_ >= 0)
-            ::close(slave_);
-    }
-    bool linkAs(const QString& dir) {
-        return master_ >= 0 && slave_ >= 0 && QFile::link(slavePath_, dir + "/COM1");
-    }
+    FloodLine() : master_(line_.masterFd()) {}
+    ~FloodLine() { stopFlood(); }
+    bool linkAs(const QString& dir) { return line_.linkAs(dir, 1); }
 
     // Everything the console has sent so far.
     QByteArray readAvailable() {
@@ -167,9 +150,8 @@ public:
     }
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
-    QString slavePath_;
+    PtyPort line_;
+    const int master_;
     QByteArray pending_;
     std::thread thread_;
     std::atomic<qint64> written_{0};

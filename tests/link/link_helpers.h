@@ -54,6 +54,7 @@ public:
 
     bool isValid() const { return master_ >= 0 && slave_ >= 0; }
     QString slavePath() const { return slavePath_; }
+    int masterFd() const { return master_; } // the far end, non-blocking
 
     // Links dir/COMn to the console end.
     bool linkAs(const QString& dir, int number) {
