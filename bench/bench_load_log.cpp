@@ -5,9 +5,10 @@
 // before and after, the log's own size, and what an entry costs at the start
 // and at the end of the run (the append itself, and the box catching up on the
 // event loop).
-#include "app/work_log.h"
 #include "app/load_helpers.h"
+#include "app/work_log_view.h"
 #include "qt_bench_main.h"
+#include "session/work_log.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -77,7 +78,8 @@ Figures run() {
 
     Figures fig;
     fig.rssBefore = qav::test::residentMB();
-    qav::app::WorkLog log(&box);
+    qav::session::WorkLog log;
+    qav::app::WorkLogView viewer(log, &box);
     std::vector<double> earlyShort, lateShort, earlyLong, lateLong, earlyTurn, lateTurn;
     QElapsedTimer wall;
     wall.start();
@@ -100,7 +102,7 @@ Figures run() {
             lateTurn.push_back(t2 - t1);
         fig.catchUpMax = std::max(fig.catchUpMax, t2 - t1);
     }
-    log.flush();
+    viewer.flush();
     QApplication::processEvents();
     fig.seconds = wall.elapsed() / 1000.0;
     fig.rssAfter = qav::test::residentMB();

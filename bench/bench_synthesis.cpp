@@ -3,11 +3,12 @@
 // reply byte arriving at the port to its work-log line.
 #include "../tests/link/link_helpers.h"
 #include "app/form1.h"
-#include "app/message_sink.h"
 #include "app/text_box.h"
-#include "app/work_log.h"
+#include "app/work_log_view.h"
 #include "link/frame_dispatcher.h"
 #include "link/serial_port_service.h"
+#include "session/message_sink.h"
+#include "session/work_log.h"
 #include "synthesis/text_frame.h"
 
 #include <QApplication>
@@ -35,8 +36,8 @@ struct Console {
     Console() {
         QDir::setCurrent(dir.path());
         pty.linkAs(dir.path(), 1);
-        window =
-            std::make_unique<app::Form1>(nullptr, std::make_unique<app::RecordingMessageSink>());
+        window = std::make_unique<app::Form1>(nullptr,
+                                              std::make_unique<session::RecordingMessageSink>());
         window->Form_Load();
     }
     ~Console() {
@@ -167,8 +168,7 @@ int main(int argc, char** argv) {
             t[3] = cpuMicros();
             f.workLog().appendFrame(built.frame);
             t[4] = cpuMicros();
-            for (const QByteArray& piece : synthesis::splitFrame(built.frame))
-                f.dispatcher().dispatch(piece, int(piece.size()));
+            f.session().dispatcher().dispatch(built.frame);
             t[5] = cpuMicros();
             for (int k = 0; k < 5; ++k)
                 stages[k].push_back(t[k + 1] - t[k]);

@@ -4,9 +4,10 @@
 // gap between its ticks. For comparison, the same script played with
 // blocking waits holds the loop for as long as its longest wait.
 #include "app/form1.h"
-#include "app/message_sink.h"
-#include "app/work_log.h"
+#include "app/work_log_view.h"
 #include "qt_bench_main.h"
+#include "session/message_sink.h"
+#include "session/work_log.h"
 #include "tools/crash_test.h"
 #include "tools/step_player.h"
 #include "tools/test_steps.h"
@@ -56,7 +57,8 @@ struct Console {
         t.start();
         while (!QFileInfo(link).isSymLink() && t.elapsed() < 5000)
             QTest::qWait(10);
-        form = std::make_unique<app::Form1>(nullptr, std::make_unique<app::RecordingMessageSink>());
+        form = std::make_unique<app::Form1>(nullptr,
+                                            std::make_unique<session::RecordingMessageSink>());
         form->Form_Load();
         auto* player = new tools::StepPlayer(form.get());
         player->setObjectName(QStringLiteral("testSequencePlayer"));
@@ -181,10 +183,7 @@ void BM_Script123Blocking(benchmark::State& state) {
         for (const tools::TestStep& step : tools::script123()) {
             if (run.elapsed() > 2000)
                 break;
-            QList<int> values;
-            for (char b : step.frame)
-                values << static_cast<unsigned char>(b);
-            c.form->SendFrameData(values);
+            c.form->session().sendFrame(step.frame);
             std::this_thread::sleep_for(std::chrono::milliseconds(step.waitMs));
         }
         QTest::qWait(5);

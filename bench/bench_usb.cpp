@@ -136,7 +136,7 @@ void BM_P5_SilentBridgeStall(benchmark::State& state) {
     QDir::setCurrent(dir.path());
     {
         app::Form1 form{std::make_unique<sim::EmulatedBridge>(),
-                        std::make_unique<app::RecordingMessageSink>()};
+                        std::make_unique<session::RecordingMessageSink>()};
         form.Form_Load();
         form.Option4_Click(); // the USB link, with the bridge found and open
         Stalls stalls;

@@ -6,8 +6,9 @@
 // At the end the ratio of the 10,000th to the 100th entry (medians) is printed; ours
 // must stay at or under 1.5. The naive way is timed at smaller sizes only:
 // its cost grows with the log, and at 10,000 entries it would need minutes.
-#include "app/work_log.h"
+#include "app/work_log_view.h"
 #include "qt_bench_main.h"
+#include "session/work_log.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -86,16 +87,17 @@ void BM_AppendEntry(benchmark::State& state) {
     const int n = int(state.range(0));
     const QByteArray frame = sampleFrame();
     auto box = shownBox();
-    qav::app::WorkLog log(box.get());
+    qav::session::WorkLog log;
+    qav::app::WorkLogView viewer(log, box.get());
     for (int i = 1; i < n; ++i)
         log.appendFrame(frame);
-    log.flush();
+    viewer.flush();
     QApplication::processEvents();
     // The entry and the box's layout of it (which the log otherwise does a
     // moment later, on the event loop).
     timeEntries(state, false, [&] {
         log.appendFrame(frame);
-        log.flush();
+        viewer.flush();
     });
     state.counters["log_MB"] = double(log.text().size()) * 2 / 1e6;
 }
@@ -104,7 +106,7 @@ void BM_RewriteWholeText(benchmark::State& state) {
     const int n = int(state.range(0));
     const QByteArray frame = sampleFrame();
     auto box = shownBox();
-    const QString entry = qav::app::WorkLog::frameEntry(frame, QString());
+    const QString entry = qav::session::WorkLog::frameEntry(frame, QString());
     QString text;
     for (int i = 1; i < n; ++i)
         text += entry;

@@ -227,14 +227,6 @@ void checkOne(QStringView text, Encoding encoding, int limit, TableMode mode,
         check(f.size() - 5 == w.bytes);
     if (encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be)
         check(f.size() - 5 == 2 * w.chars);
-
-    // The pieces for the serial port.
-    const QList<QByteArray> pieces = splitFrame(f);
-    check(pieces.join() == f);
-    if (f.size() > kSplitThreshold)
-        check(pieces.size() == 2 && pieces[0].size() == kSplitThreshold);
-    else
-        check(pieces.size() == 1);
 }
 
 // The raw conversion over the whole text with a stop of its own.

@@ -1,23 +1,17 @@
 #pragma once
 // The console's one window. Handlers keep the names of the controls they
-// belong to; each reads its controls, calls one subsystem, and writes the
-// results back. The handlers are spread over form1_*.cpp by concern.
+// belong to; each reads its controls, calls the session, and writes the
+// results back. What happens between the links and the subsystems is the
+// session's. The handlers are spread over form1_*.cpp by concern.
 
-#include "app/console_state.h"
-#include "app/message_sink.h"
 #include "app/text_box.h"
-#include "app/work_log.h"
-#include "link/hid_bridge.h"
-#include "protocol/frame.h"
+#include "session/console_session.h"
 
 #include <QWidget>
 #include <memory>
 
-class QFile;
 class QCheckBox;
 class QComboBox;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -26,37 +20,32 @@ class QScrollBar;
 class QTimer;
 
 namespace qav::link {
+class HidBridge;
 class SerialPortService;
-class FrameDispatcher;
-class UsbPacketSender;
 } // namespace qav::link
 
 namespace qav::app {
+
+class WorkLogView;
 
 class Form1 : public QWidget {
     Q_OBJECT
 public:
     static constexpr const char* kTitle = "Tonaria-QAV7120中英语音合成芯片-PC端演示程序  V1.3";
-    // Shown whenever a serial port cannot be opened or has gone away.
-    static constexpr const char* kPortMessage =
-        "串口不存在或被占用,若电脑没有串口，请使用USB转串口设备";
 
     // bridge: the HID bridge behind the USB link (hidapi in the program, the
     // bridge emulator in tests). messages: where message boxes go; when null
     // the window shows real message boxes.
     explicit Form1(std::unique_ptr<link::HidBridge> bridge = {},
-                   std::unique_ptr<MessageSink> messages = {}, QWidget* parent = nullptr);
+                   std::unique_ptr<session::MessageSink> messages = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
-    ConsoleState& state() { return state_; }
-    WorkLog& workLog() { return *workLog_; }
+    session::ConsoleSession& session() { return *session_; }
+    session::ConsoleState& state() { return session_->state(); }
+    session::WorkLog& workLog() { return session_->workLog(); }
+    WorkLogView& workLogView() { return *workLogView_; }
     TextBox& sendText() { return *text3_; } // Text3 as the engineer sees it
-    link::SerialPortService& serialPort() { return *MSComm1; }
-    link::FrameDispatcher& dispatcher() { return *dispatcher_; }
-    MessageSink& messages() { return *messages_; }
-    // The crash-test result file, open (truncated) from start-up to the end of
-    // the run; null before Form_Load or when it could not be opened.
-    QFile* crashResultFile() { return crashResultFile_.get(); }
+    link::SerialPortService& serialPort() { return session_->serialPort(); }
 
     // --- start-up and shut-down (form1_startup.cpp) ---
     void Form_Load();
@@ -64,48 +53,24 @@ public:
     QString exportError() const { return exportError_; } // why, after Form_Unload
     void Command15_Click();
     void Text2_Change();
-
-    // --- work log (form1_startup.cpp) ---
     void Check5_Click();
     void Command2_Click();
-    // Logs frame bytes 0 .. state().lastFrameIndex, then hands them to dispatch.
-    void LogAndDispatch(const QByteArray& frame);
 
-    // --- serial link and one-byte commands (form1_serial.cpp) ---
+    // --- links, one-byte commands, synthesis (form1_link.cpp) ---
     void Combo1_Click();
     void Combo2_Click();
     void Option3_Click();
-    void SendCommandFrame(std::uint8_t command); // one-byte command send
-    void Command7_Click();                       // stop
-    void Command8_Click();                       // pause
-    void Command9_Click();                       // resume
-    void Command28_Click();                      // status query
-    void Command5_Click();                       // standby
-    void Command11_Click();                      // wake-up
-    void Command12_Click();                      // version query
-
-    // --- synthesis and serial reply decoding (form1_synthesis.cpp) ---
+    void Option4_Click();
+    void Check1_Click();
+    void Command7_Click();  // stop
+    void Command8_Click();  // pause
+    void Command9_Click();  // resume
+    void Command28_Click(); // status query
+    void Command5_Click();  // standby
+    void Command11_Click(); // wake-up
+    void Command12_Click(); // version query
     void Command6_Click();
     void Combo5_Click();
-    void MSComm1_OnComm();
-    void OnSerialIdleReply(); // the 0x4F actions: crash step, then continuous play
-    // Where the conversion table is looked for; the program's own folder when empty.
-    void setConversionTableFolder(const QString& folder) { tableFolder_ = folder; }
-
-private:
-    // Synthesis and cache store share this: cut, convert, log once, send.
-    void SendSelectionFrame(protocol::Command command, std::uint8_t parameter);
-    QString tableFolder_;
-    QTimer* replyPause_ = nullptr; // the short wait before a serial reply is read
-
-public:
-    // --- USB link (form1_usb.cpp) ---
-    void Option4_Click();
-    bool FindTheHid();
-    void PollBridgeReply();
-    void Timer2_Timer();
-    void SetUpUsbLink(); // wires the bridge, the packet sender and Timer2; run by the constructor
-    link::UsbPacketSender& usbSender() { return *usbSender_; }
 
     // --- speech-property panel, hex area, demo texts, cache (form1_panel.cpp) ---
     void HScroll1_Change();
@@ -119,7 +84,6 @@ public:
     void Command29_Click();
     void Command30_Click();
     void Command1_Click();
-    void SendFrameData(const QList<int>& values);
     void Command17_Click();
     void Command31_Click();
     void Command32_Click();
@@ -160,42 +124,36 @@ public:
                 *Command27 = nullptr, *Command28 = nullptr, *Command29 = nullptr,
                 *Command30 = nullptr, *Command31 = nullptr, *Command32 = nullptr,
                 *Command34 = nullptr;
-    link::SerialPortService* MSComm1 = nullptr;
-    QTimer* Timer1 = nullptr; // continuous-play countdown
-    QTimer* Timer2 = nullptr; // USB reply poll
+    QTimer* Timer1 = nullptr; // continuous-play countdown (the session's)
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Test sequences (form1_tools.cpp): interrupted play and the two scripts,
-    // one at a time, on a timer-driven step player.
-    enum class TestSequence { None, InterruptedPlay, Script123, Script45 };
-    // Builds the sequence's steps afresh; base and passes are interrupted play's.
-    void startTestSequence(TestSequence which, int baseMs = 0, int passes = 0);
-    void StopTestSequences();
-    TestSequence activeSequence_ = TestSequence::None;
-    QStringList unreadableCrashTexts_; // crash-test files already reported
+    // form1_layout.cpp
+    void buildControls();
+    QWidget* buildSendTextGroup();
+    QWidget* buildHexGroup();
+    QWidget* buildWorkLogGroup();
+    QLayout* buildCommandGrid();
+    QWidget* buildSettingsGroup();
+    QWidget* buildSpeechGroup();
+    QWidget* buildOtherGroup();
+    QWidget* buildTestColumn();
+    QWidget* buildOutsideClientArea();
+    void connectControls();
 
-private:
-    void buildControls();   // form1_layout.cpp
-    void connectControls(); // form1_layout.cpp
-    void showMessage(const QString& text) { messages_->show(text); }
-    void onSerialDeviceLost(); // form1_serial.cpp
-    void showPortMessage();    // form1_serial.cpp
+    void showMessage(const QString& text) { session_->messages().show(text); }
+    void sendTag(const QByteArray& tag);
+    void restoreBarsAndSend(const QByteArray& tag);
+    void afterSelectionSend(); // Text3 focused, Command6 enabled
 
-    ConsoleState state_;
-    std::unique_ptr<MessageSink> messages_;
-    std::unique_ptr<WorkLog> workLog_;
+    std::unique_ptr<session::MessageSink> messages_;
+    session::ConsoleSession* session_ = nullptr;
     std::unique_ptr<TextBox> text3_;
-    std::unique_ptr<link::HidBridge> bridge_;
-    link::FrameDispatcher* dispatcher_ = nullptr;
-    std::unique_ptr<QFile> crashResultFile_;
+    WorkLogView* workLogView_ = nullptr;
     QString exportError_;
-    int portMessagesShown_ = 0;
     bool unloaded_ = false; // Form_Unload has run; the next close goes through
-    link::UsbPacketSender* usbSender_ = nullptr;
-    QList<QByteArray> bridgeReports_; // delivered by the bridge, not yet decoded
 };
 
 } // namespace qav::app

@@ -3,13 +3,14 @@
 // to its handler.
 #include "app/form1.h"
 #include "link/serial_port_service.h"
+#include "synthesis/tag_frames.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
-#include <QKeySequence>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -41,13 +42,6 @@ constexpr const char* kText5Start =
     "D1 DD CA BE A3 A1\n";
 constexpr const char* kText6Start = "1000";
 constexpr const char* kText7Start = "100";
-
-// Speech-property scroll bars run 1..11 and start in the middle.
-constexpr int kScrollMin = 1;
-constexpr int kScrollMax = 11;
-constexpr int kScrollStart = 6;
-
-constexpr int kPortCount = 20;
 
 QString u(const char* text) {
     return QString::fromUtf8(text);
@@ -92,10 +86,10 @@ QLabel* label(const char* caption, const char* objectName = nullptr) {
 
 QScrollBar* scrollBar(const char* objectName, const char* label) {
     auto* s = name(new QScrollBar(Qt::Horizontal), objectName, u(label));
-    s->setRange(kScrollMin, kScrollMax);
+    s->setRange(synthesis::kScrollBarMinimum, synthesis::kScrollBarMaximum);
     s->setSingleStep(1);
     s->setPageStep(1);
-    s->setValue(kScrollStart);
+    s->setValue(synthesis::kScrollBarDefault);
     s->setMinimumWidth(160);
     return s;
 }
@@ -125,8 +119,7 @@ QStringList numbered(const char* format, int first, int last) {
 
 } // namespace
 
-void Form1::buildControls() {
-    // --- send text -------------------------------------------------------
+QWidget* Form1::buildSendTextGroup() {
     auto* frame6 = group("Frame6", kFrame6);
     Text3 = textArea("Text3", u(kFrame6));
     Check2 = checkBox("Check2", "按姓名处理");
@@ -135,20 +128,20 @@ void Form1::buildControls() {
     Command20 = button("Command20", "插入");
     Command24 = button("Command24", "");
     Command24->setMinimumWidth(40);
-    {
-        auto* v = new QVBoxLayout(frame6);
-        v->addWidget(Text3, 1);
-        auto* row = new QHBoxLayout;
-        row->addWidget(Check2);
-        row->addWidget(Check3);
-        row->addWidget(Check4);
-        row->addStretch(1);
-        row->addWidget(Command20);
-        row->addWidget(Command24);
-        v->addLayout(row);
-    }
+    auto* v = new QVBoxLayout(frame6);
+    v->addWidget(Text3, 1);
+    auto* row = new QHBoxLayout;
+    row->addWidget(Check2);
+    row->addWidget(Check3);
+    row->addWidget(Check4);
+    row->addStretch(1);
+    row->addWidget(Command20);
+    row->addWidget(Command24);
+    v->addLayout(row);
+    return frame6;
+}
 
-    // --- hex send area ---------------------------------------------------
+QWidget* Form1::buildHexGroup() {
     auto* frame16 = group("Frame16", kFrame16);
     Text5 = textArea("Text5", u(kFrame16));
     Text5->setPlainText(u(kText5Start));
@@ -159,31 +152,32 @@ void Form1::buildControls() {
     auto* label13 = label("编码选择：", "Label13");
     Combo5 = comboBox("Combo5", "编码选择：",
                       {u("GB2312"), u("GBK"), u("BIG5"), u("Unicode小头"), u("Unicode大头")});
-    {
-        auto* g = new QGridLayout(frame16);
-        g->addWidget(Text5, 0, 0, 3, 1);
-        g->addWidget(Command29, 0, 1);
-        g->addWidget(Command30, 1, 1);
-        g->addWidget(Command1, 2, 1);
-        g->addWidget(label13, 0, 2);
-        g->addWidget(Combo5, 1, 2);
-        g->setColumnStretch(0, 1);
-    }
+    auto* g = new QGridLayout(frame16);
+    g->addWidget(Text5, 0, 0, 3, 1);
+    g->addWidget(Command29, 0, 1);
+    g->addWidget(Command30, 1, 1);
+    g->addWidget(Command1, 2, 1);
+    g->addWidget(label13, 0, 2);
+    g->addWidget(Combo5, 1, 2);
+    g->setColumnStretch(0, 1);
+    return frame16;
+}
 
-    // --- work log --------------------------------------------------------
+QWidget* Form1::buildWorkLogGroup() {
     auto* frame10 = group("Frame10", kFrame10);
     Text4 = textArea("Text4", u(kFrame10));
     Text4->setReadOnly(true);
     Text4->setUndoRedoEnabled(false);
     Text4->setStyleSheet(QStringLiteral("QPlainTextEdit { background: #e4e4e4; }"));
     Check5 = checkBox("Check5", "加\"0x\"显示");
-    {
-        auto* v = new QVBoxLayout(frame10);
-        v->addWidget(Text4, 1);
-        v->addWidget(Check5);
-    }
+    auto* v = new QVBoxLayout(frame10);
+    v->addWidget(Text4, 1);
+    v->addWidget(Check5);
+    return frame10;
+}
 
-    // --- link, encoding and the command buttons ---------------------------
+// The link choice, the synthesise button and the one-byte commands.
+QLayout* Form1::buildCommandGrid() {
     Option3 = name(new QRadioButton(u("串口")), "Option3", u("串口"));
     Option4 = name(new QRadioButton(u("内部USB(SPI)")), "Option4", u("内部USB(SPI)"));
     Option3->setChecked(true);
@@ -203,53 +197,53 @@ void Form1::buildControls() {
     Command15 = button("Command15", "清空");
     Check1 = checkBox("Check1", "回传解释");
     Check1->setChecked(true);
-    auto* label5 = label("背景音乐:", "Label5");
 
     auto* commands = new QGridLayout;
-    {
-        auto* linkRow = new QHBoxLayout;
-        linkRow->addWidget(Option3);
-        linkRow->addWidget(Option4);
-        linkRow->addStretch(1);
-        linkRow->addWidget(Check1);
-        commands->addLayout(linkRow, 0, 0, 1, 4);
-        commands->addWidget(Command6, 1, 0, 1, 2);
-        commands->addWidget(Command7, 1, 2);
-        commands->addWidget(Command15, 1, 3);
-        commands->addWidget(Command8, 2, 0);
-        commands->addWidget(Command9, 2, 1);
-        commands->addWidget(Command28, 2, 2);
-        commands->addWidget(Command5, 2, 3);
-        commands->addWidget(Command11, 3, 0);
-        commands->addWidget(Command12, 3, 1);
-        commands->addWidget(label5, 3, 2, 1, 2);
-    }
+    auto* linkRow = new QHBoxLayout;
+    linkRow->addWidget(Option3);
+    linkRow->addWidget(Option4);
+    linkRow->addStretch(1);
+    linkRow->addWidget(Check1);
+    commands->addLayout(linkRow, 0, 0, 1, 4);
+    commands->addWidget(Command6, 1, 0, 1, 2);
+    commands->addWidget(Command7, 1, 2);
+    commands->addWidget(Command15, 1, 3);
+    commands->addWidget(Command8, 2, 0);
+    commands->addWidget(Command9, 2, 1);
+    commands->addWidget(Command28, 2, 2);
+    commands->addWidget(Command5, 2, 3);
+    commands->addWidget(Command11, 3, 0);
+    commands->addWidget(Command12, 3, 1);
+    commands->addWidget(label("背景音乐:", "Label5"), 3, 2, 1, 2);
+    return commands;
+}
 
-    // --- system settings -------------------------------------------------
+QWidget* Form1::buildSettingsGroup() {
     auto* frame4 = group("Frame4", kFrame4);
-    Combo1 = comboBox("Combo1", "端口号", numbered("COM%d", 1, kPortCount));
+    Combo1 =
+        comboBox("Combo1", "端口号", numbered("COM%d", 1, link::SerialPortService::kPortCount));
     Combo2 = comboBox("Combo2", "波特率",
                       {u("波特率4800"), u("波特率9600"), u("波特率57600"), u("波特率115200")});
     Command27 = button("Command27", "同时发送");
     auto* frame15 = group("Frame15", kFrame15);
     Combo3 = comboBox("Combo3", kFrame15, {u("DA输出"), u("PWM 输出(默认)")});
     Command26 = button("Command26", "输出方式设置");
-    {
-        auto* h = new QHBoxLayout(frame15);
-        h->addWidget(Combo3, 1);
-        h->addWidget(Command26);
-        auto* g = new QGridLayout(frame4);
-        g->addWidget(label("端口号", "Label9"), 0, 0);
-        g->addWidget(Combo1, 0, 1);
-        g->addWidget(label("波特率", "Label10"), 0, 2);
-        g->addWidget(Combo2, 0, 3);
-        g->addWidget(Command27, 1, 0, 1, 4);
-        g->addWidget(frame15, 2, 0, 1, 4);
-        g->setColumnStretch(1, 1);
-        g->setColumnStretch(3, 1);
-    }
+    auto* h = new QHBoxLayout(frame15);
+    h->addWidget(Combo3, 1);
+    h->addWidget(Command26);
+    auto* g = new QGridLayout(frame4);
+    g->addWidget(label("端口号", "Label9"), 0, 0);
+    g->addWidget(Combo1, 0, 1);
+    g->addWidget(label("波特率", "Label10"), 0, 2);
+    g->addWidget(Combo2, 0, 3);
+    g->addWidget(Command27, 1, 0, 1, 4);
+    g->addWidget(frame15, 2, 0, 1, 4);
+    g->setColumnStretch(1, 1);
+    g->setColumnStretch(3, 1);
+    return frame4;
+}
 
-    // --- speech properties -----------------------------------------------
+QWidget* Form1::buildSpeechGroup() {
     auto* frame11 = group("Frame11", kFrame11);
     Combo4 = comboBox("Combo4", "发音人", {u("林悦"), u("周航"), u("程欣"), u("韩默")});
     auto* speakerLabel = label("发音人");
@@ -262,39 +256,40 @@ void Form1::buildControls() {
     Command18 = button("Command18", "自动");
     Command19 = button("Command19", "中文");
     Command21 = button("Command21", "英文");
-    {
-        auto* g = new QGridLayout(frame11);
-        g->addWidget(speakerLabel, 0, 0);
-        g->addWidget(Combo4, 0, 1, 1, 3);
-        g->addWidget(label("音量"), 1, 0);
-        g->addWidget(HScroll1, 1, 1, 1, 3);
-        g->addWidget(label("语调"), 2, 0);
-        g->addWidget(HScroll3, 2, 1, 1, 3);
-        g->addWidget(label("语速"), 3, 0);
-        g->addWidget(HScroll2, 3, 1, 1, 3);
-        g->addWidget(Command34, 4, 0, 1, 4);
-        g->addWidget(label("语种"), 5, 0);
-        g->addWidget(Command18, 5, 1);
-        g->addWidget(Command19, 5, 2);
-        g->addWidget(Command21, 5, 3);
-    }
+    auto* g = new QGridLayout(frame11);
+    g->addWidget(speakerLabel, 0, 0);
+    g->addWidget(Combo4, 0, 1, 1, 3);
+    g->addWidget(label("音量"), 1, 0);
+    g->addWidget(HScroll1, 1, 1, 1, 3);
+    g->addWidget(label("语调"), 2, 0);
+    g->addWidget(HScroll3, 2, 1, 1, 3);
+    g->addWidget(label("语速"), 3, 0);
+    g->addWidget(HScroll2, 3, 1, 1, 3);
+    g->addWidget(Command34, 4, 0, 1, 4);
+    g->addWidget(label("语种"), 5, 0);
+    g->addWidget(Command18, 5, 1);
+    g->addWidget(Command19, 5, 2);
+    g->addWidget(Command21, 5, 3);
+    return frame11;
+}
 
-    // --- other -----------------------------------------------------------
+QWidget* Form1::buildOtherGroup() {
     auto* frame8 = group("Frame8", kFrame8);
     Command2 = button("Command2", "清空--工作记录");
     Command17 = button("Command17", "载入--英中演示");
     Command31 = button("Command31", "载入--中文演示");
     Command32 = button("Command32", "载入----提示音");
     Command31->setHidden(true);
-    {
-        auto* g = new QGridLayout(frame8);
-        g->addWidget(Command2, 0, 0);
-        g->addWidget(Command17, 0, 1);
-        g->addWidget(Command31, 1, 0);
-        g->addWidget(Command32, 1, 1);
-    }
+    auto* g = new QGridLayout(frame8);
+    g->addWidget(Command2, 0, 0);
+    g->addWidget(Command17, 0, 1);
+    g->addWidget(Command31, 1, 0);
+    g->addWidget(Command32, 1, 1);
+    return frame8;
+}
 
-    // --- the test column (kept hidden) -----------------------------------
+// The test column, kept hidden as the stored layout has it.
+QWidget* Form1::buildTestColumn() {
     auto* testColumn = new QWidget;
     testColumn->setObjectName(QStringLiteral("testColumn"));
     Command25 = button("Command25", "1-死机测试");
@@ -312,66 +307,65 @@ void Form1::buildControls() {
     Command13 = button("Command13", "缓存播放");
     Combo6 = comboBox("Combo6", "起始区段", numbered("%d", 0, 15));
     Combo7 = comboBox("Combo7", "重播次数", numbered("%02d", 1, 15));
-    {
-        auto* g = new QGridLayout(testColumn);
-        int r = 0;
-        g->addWidget(Command25, r++, 0, 1, 2);
-        g->addWidget(Command14, r++, 0, 1, 2);
-        g->addWidget(Command22, r++, 0, 1, 2);
-        g->addWidget(Command16, r++, 0, 1, 2);
-        g->addWidget(Command3, r++, 0, 1, 2);
-        g->addWidget(Text2, r++, 0, 1, 2);
-        g->addWidget(Command23, r++, 0, 1, 2);
-        g->addWidget(label("基础毫秒"), r, 0);
-        g->addWidget(Text6, r++, 1);
-        g->addWidget(label("每循环遍"), r, 0);
-        g->addWidget(Text7, r++, 1);
-        g->addWidget(Command10, r++, 0, 1, 2);
-        g->addWidget(Command13, r++, 0, 1, 2);
-        g->addWidget(label("起始区段"), r, 0);
-        g->addWidget(Combo6, r++, 1);
-        g->addWidget(label("重播次数"), r, 0);
-        g->addWidget(Combo7, r++, 1);
-        g->setRowStretch(r, 1);
-    }
+    auto* g = new QGridLayout(testColumn);
+    int r = 0;
+    for (QWidget* w : {static_cast<QWidget*>(Command25), static_cast<QWidget*>(Command14),
+                       static_cast<QWidget*>(Command22), static_cast<QWidget*>(Command16),
+                       static_cast<QWidget*>(Command3), static_cast<QWidget*>(Text2),
+                       static_cast<QWidget*>(Command23)})
+        g->addWidget(w, r++, 0, 1, 2);
+    const auto labelled = [&](const char* caption, QWidget* w) {
+        g->addWidget(label(caption), r, 0);
+        g->addWidget(w, r++, 1);
+    };
+    labelled("基础毫秒", Text6);
+    labelled("每循环遍", Text7);
+    g->addWidget(Command10, r++, 0, 1, 2);
+    g->addWidget(Command13, r++, 0, 1, 2);
+    labelled("起始区段", Combo6);
+    labelled("重播次数", Combo7);
+    g->setRowStretch(r, 1);
     for (QWidget* w : testColumn->findChildren<QWidget*>())
         w->setHidden(true);
     testColumn->setHidden(true);
+    return testColumn;
+}
 
-    // --- outside the client area (never seen) ----------------------------
+// Outside the client area: never seen.
+QWidget* Form1::buildOutsideClientArea() {
     auto* offscreen = new QWidget;
     offscreen->setObjectName(QStringLiteral("outsideClientArea"));
     Text1 = lineEdit("Text1", "每", "");
     Command4 = button("Command4", "重复播放--测试用");
-    {
-        auto* h = new QHBoxLayout(offscreen);
-        h->addWidget(label("每"));
-        h->addWidget(Text1);
-        h->addWidget(label("秒"));
-        h->addWidget(Command4);
-    }
+    auto* h = new QHBoxLayout(offscreen);
+    h->addWidget(label("每"));
+    h->addWidget(Text1);
+    h->addWidget(label("秒"));
+    h->addWidget(Command4);
     for (QWidget* w : offscreen->findChildren<QWidget*>())
         w->setHidden(true);
     offscreen->setHidden(true);
+    return offscreen;
+}
 
-    // --- the window ------------------------------------------------------
+void Form1::buildControls() {
     auto* left = new QVBoxLayout;
-    left->addWidget(frame6, 3);
-    left->addWidget(frame16, 0);
-    left->addWidget(frame10, 4);
+    left->addWidget(buildSendTextGroup(), 3);
+    left->addWidget(buildHexGroup(), 0);
+    left->addWidget(buildWorkLogGroup(), 4);
 
     auto* right = new QVBoxLayout;
-    right->addLayout(commands);
-    right->addWidget(frame4);
-    right->addWidget(frame11);
-    right->addWidget(frame8);
+    right->addLayout(buildCommandGrid());
+    right->addWidget(buildSettingsGroup());
+    right->addWidget(buildSpeechGroup());
+    right->addWidget(buildOtherGroup());
     right->addStretch(1);
 
     auto* top = new QHBoxLayout(this);
     top->addLayout(left, 3);
     top->addLayout(right, 1);
-    top->addWidget(testColumn);
-    top->addWidget(offscreen);
+    top->addWidget(buildTestColumn());
+    top->addWidget(buildOutsideClientArea());
     resize(1200, 800);
 }
 
@@ -420,15 +414,11 @@ void Form1::connectControls() {
     connect(HScroll2, &QScrollBar::valueChanged, this, [this] { HScroll2_Change(); });
     connect(HScroll3, &QScrollBar::valueChanged, this, [this] { HScroll3_Change(); });
 
+    connect(Check1, &QCheckBox::toggled, this, [this] { Check1_Click(); });
     connect(Check5, &QCheckBox::toggled, this, [this] { Check5_Click(); });
     connect(Text2, &QPlainTextEdit::textChanged, this, [this] { Text2_Change(); });
     connect(Option3, &QRadioButton::clicked, this, [this] { Option3_Click(); });
     connect(Option4, &QRadioButton::clicked, this, [this] { Option4_Click(); });
-
-    connect(MSComm1, &link::SerialPortService::onComm, this, [this] { MSComm1_OnComm(); });
-    connect(MSComm1, &link::SerialPortService::deviceLost, this, [this] { onSerialDeviceLost(); });
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-    connect(Timer2, &QTimer::timeout, this, [this] { Timer2_Timer(); });
 }
 
 } // namespace qav::app

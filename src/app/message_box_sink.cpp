@@ -4,11 +4,7 @@
 
 namespace qav::app {
 
-void MessageBoxSink::show(const QString& text) {
-    showThen(text, {});
-}
-
-void MessageBoxSink::showThen(const QString& text, std::function<void()> afterOk) {
+void MessageBoxSink::show(const QString& text, std::function<void()> afterOk) {
     QWidget* parent = parent_.data();
     const QString title = parent ? parent->windowTitle() : QString();
     auto* box = new QMessageBox(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);

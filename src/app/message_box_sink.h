@@ -3,7 +3,7 @@
 // button. The box is opened, never executed, so the caller returns at once
 // and the window keeps serving events while the box is up.
 
-#include "app/message_sink.h"
+#include "session/message_sink.h"
 
 #include <QPointer>
 
@@ -11,11 +11,10 @@ class QWidget;
 
 namespace qav::app {
 
-class MessageBoxSink : public MessageSink {
+class MessageBoxSink : public session::MessageSink {
 public:
     explicit MessageBoxSink(QWidget* parent) : parent_(parent) {}
-    void show(const QString& text) override;
-    void showThen(const QString& text, std::function<void()> afterOk) override;
+    void show(const QString& text, std::function<void()> afterOk) override;
 
 private:
     QPointer<QWidget> parent_;

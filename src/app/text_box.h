@@ -3,28 +3,30 @@
 // (two characters, two GBK bytes), and the selection start and length count
 // in those units. A selection never splits a CR LF pair.
 
+#include "session/send_text.h"
+
 #include <QString>
 
 class QPlainTextEdit;
 
 namespace qav::app {
 
-class TextBox {
+class TextBox : public session::SendText {
 public:
     explicit TextBox(QPlainTextEdit& edit);
 
-    QString text() const; // line breaks as CR LF
-    void setText(const QString& text);
-    void append(const QString& text); // at the end, without re-setting the rest
-    qsizetype length() const;         // in CR LF units
+    QString text() const override; // line breaks as CR LF
+    void setText(const QString& text) override;
+    void append(const QString& text);  // at the end, without re-setting the rest
+    qsizetype length() const override; // in CR LF units
 
-    qsizetype selStart() const;
-    qsizetype selLength() const;
-    void setSelStart(qsizetype start); // collapses the selection, as a caret move does
-    void setSelLength(qsizetype length);
-    QString selectedText() const;
+    qsizetype selStart() const override;
+    qsizetype selLength() const override;
+    void setSelStart(qsizetype start) override; // collapses the selection, as a caret move does
+    void setSelLength(qsizetype length) override;
+    QString selectedText() const override;
 
-    void setFocus();
+    void setFocus() override;
     QPlainTextEdit& edit() { return edit_; }
 
 private:

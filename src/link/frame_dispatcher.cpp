@@ -5,17 +5,25 @@
 
 namespace qav::link {
 
-FrameDispatcher::FrameDispatcher(SerialPortService& serial, QObject* parent)
-    : QObject(parent), serial_(serial) {}
+FrameDispatcher::FrameDispatcher(SerialPortService& serial, UsbPacketSender& usb, QObject* parent)
+    : QObject(parent), serial_(serial), usb_(usb) {}
 
-void FrameDispatcher::dispatch(const QByteArray& bytes, int count) {
-    if (!useUsbLink_) {
-        if (serial_.portOpen())
-            serial_.output(bytes);
+void FrameDispatcher::dispatch(QByteArrayView frame) {
+    if (frame.isEmpty())
+        return;
+    if (useUsbLink_) {
+        usb_.send(frame.toByteArray());
         return;
     }
-    if (usb_)
-        usb_->send(bytes.left(count));
+    if (!serial_.portOpen())
+        return;
+    if (frame.size() <= kSerialSplitThreshold) {
+        serial_.output(frame);
+        return;
+    }
+    // The second piece follows at once; together the two writes are the frame.
+    serial_.output(frame.first(kSerialSplitThreshold));
+    serial_.output(frame.sliced(kSerialSplitThreshold));
 }
 
 } // namespace qav::link

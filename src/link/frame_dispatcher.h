@@ -2,7 +2,7 @@
 // The single road by which every frame leaves the console: unchanged over the
 // serial port, or cut into 33-byte reports for the USB bridge.
 
-#include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 
 namespace qav::link {
@@ -10,25 +10,27 @@ namespace qav::link {
 class SerialPortService;
 class UsbPacketSender;
 
+// A frame longer than this leaves the serial port in two writes: its first
+// kSerialSplitThreshold bytes, then the rest.
+inline constexpr qsizetype kSerialSplitThreshold = 2000;
+
 class FrameDispatcher : public QObject {
     Q_OBJECT
 public:
-    explicit FrameDispatcher(SerialPortService& serial, QObject* parent = nullptr);
+    FrameDispatcher(SerialPortService& serial, UsbPacketSender& usb, QObject* parent = nullptr);
 
     void setUseUsbLink(bool useUsb) { useUsbLink_ = useUsb; }
     bool useUsbLink() const { return useUsbLink_; }
-    // The USB road; without it frames for the USB link are dropped.
-    void setUsbSender(UsbPacketSender* sender) { usb_ = sender; }
-    UsbPacketSender* usbSender() const { return usb_; }
 
-    // Serial: writes the whole array in one write while the port is open, and
-    // drops it silently otherwise. USB: hands the first `count` bytes to the
-    // packet sender, which paces them by the bridge's acknowledgements.
-    void dispatch(const QByteArray& bytes, int count);
+    // Serial: writes the frame while the port is open, in one write or, above
+    // kSerialSplitThreshold bytes, in two; drops it silently otherwise. USB:
+    // hands it to the packet sender, which paces it by the bridge's
+    // acknowledgements.
+    void dispatch(QByteArrayView frame);
 
 private:
     SerialPortService& serial_;
-    UsbPacketSender* usb_ = nullptr;
+    UsbPacketSender& usb_;
     bool useUsbLink_ = false;
 };
 

@@ -1,9 +1,12 @@
 #include "link/serial_port_service.h"
 
+#include "protocol/serial_replies.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QTimer>
 #include <algorithm>
 
 #ifdef Q_OS_UNIX
@@ -13,7 +16,10 @@
 namespace qav::link {
 
 SerialPortService::SerialPortService(QObject* parent)
-    : QObject(parent), port_(new QSerialPort(this)) {
+    : QObject(parent), port_(new QSerialPort(this)), replyPause_(new QTimer(this)) {
+    replyPause_->setSingleShot(true);
+    replyPause_->setTimerType(Qt::PreciseTimer);
+    connect(replyPause_, &QTimer::timeout, this, [this] { deliver(); });
     connect(port_, &QSerialPort::readyRead, this, [this] { readAvailable(); });
     connect(port_, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError e) { handleError(int(e)); });
@@ -92,10 +98,6 @@ bool SerialPortService::applySettings() {
     return ok;
 }
 
-void SerialPortService::setInBufferSize(int size) {
-    inBufferSize_ = size;
-}
-
 bool SerialPortService::portOpen() const {
     return port_->isOpen();
 }
@@ -124,7 +126,7 @@ bool SerialPortService::open() {
         return false;
     }
     received_.clear();
-    commEvent_ = EvNone;
+    replyPause_->stop();
     lost_ = false;
     ioErrorsInARow_ = 0;
     return true;
@@ -135,15 +137,23 @@ void SerialPortService::close() {
         port_->close();
 }
 
-void SerialPortService::output(const QByteArray& bytes) {
+void SerialPortService::output(QByteArrayView bytes) {
     if (port_->isOpen())
-        port_->write(bytes);
+        port_->write(bytes.data(), bytes.size());
 }
 
-QByteArray SerialPortService::input() {
+void SerialPortService::setReceiveHeld(bool held) {
+    held_ = held;
+    if (held_)
+        replyPause_->stop();
+}
+
+void SerialPortService::deliver() {
+    if (held_ || received_.isEmpty())
+        return;
     QByteArray bytes;
     bytes.swap(received_);
-    return bytes;
+    emit received(bytes);
 }
 
 void SerialPortService::readAvailable() {
@@ -158,8 +168,9 @@ void SerialPortService::readAvailable() {
     } else {
         received_.append(bytes);
     }
-    commEvent_ = EvReceive;
-    emit onComm();
+    // Bytes that arrive during the pause are delivered with the others.
+    if (!held_ && !replyPause_->isActive())
+        replyPause_->start(protocol::replyPauseMs(baud_));
 }
 
 bool SerialPortService::lineHungUp() const {

@@ -1,21 +1,27 @@
 #pragma once
 // The serial port as the console uses it: a port number, a settings string,
-// an open state, a receive buffer, output, input, an event kind and one
-// communication event raised on the owner's thread.
+// an open state, output, and the received bytes pushed to the owner.
+//
+// Bytes that arrive are held for a short pause (protocol::replyPauseMs at the
+// line speed), so that the bytes of one answer are handed over together, then
+// delivered with received() on the owner's thread.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
 class QSerialPort;
+class QTimer;
 
 namespace qav::link {
 
 class SerialPortService : public QObject {
     Q_OBJECT
 public:
-    enum CommEvent : int { EvNone = 0, EvReceive = 2 };
-    // Received bytes wait here until input() takes them; beyond this many the
+    // COM1 .. COM20.
+    static constexpr int kPortCount = 20;
+    // Received bytes wait here until they are delivered; beyond this many the
     // newest are dropped (an overrun) rather than letting the buffer grow.
     static constexpr qsizetype kReceiveCapacity = 64 * 1024;
 
@@ -27,10 +33,6 @@ public:
     bool setSettings(const QString& settings); // "9600,N,8,1"; applies at once when open
     qint32 baudRate() const { return baud_; }
     QString settings() const { return settings_; }
-    // Recorded as the console sets it. Replies are kept up to
-    // kReceiveCapacity whatever the size, so none is lost between two events.
-    void setInBufferSize(int size);
-    int inBufferSize() const { return inBufferSize_; }
 
     bool portOpen() const;
     // Opens the port chosen by commPort(); false (with errorString()) when the
@@ -41,9 +43,13 @@ public:
     QString portName() const; // the device the open port uses
     qint64 droppedBytes() const { return dropped_; }
 
-    void output(const QByteArray& bytes); // queues every byte, in order
-    QByteArray input();                   // returns and removes everything waiting
-    int commEvent() const { return commEvent_; }
+    void output(QByteArrayView bytes); // queues every byte, in order
+
+    // While held, received bytes stay in the port (up to kReceiveCapacity)
+    // and nothing is delivered; after release they go out with the next
+    // arrival.
+    void setReceiveHeld(bool held);
+    bool receiveHeld() const { return held_; }
 
     // Where COMn is looked for: a directory holding an entry named COMn (a
     // link to a tty or to an emulator's pseudo-terminal); defaults to the
@@ -55,17 +61,20 @@ public:
     void setSystemPortsUsed(bool used) { systemPortsUsed_ = used; }
 
 signals:
-    void onComm();     // MSComm1_OnComm: bytes were received
+    // Everything received since the last delivery, after the reply pause.
+    void received(const QByteArray& bytes);
     void deviceLost(); // the open port's device vanished; the port is closed
 
 private:
     bool applySettings();
     void readAvailable();
+    void deliver();
     void handleError(int error);
     bool lineHungUp() const;
 
     static constexpr int kIoErrorsBeforeGone = 16;
     QSerialPort* port_ = nullptr;
+    QTimer* replyPause_ = nullptr;
     QByteArray received_;
     qint64 dropped_ = 0;
     qint32 baud_ = 9600;
@@ -75,10 +84,9 @@ private:
     bool lost_ = false;
     bool systemPortsUsed_ = true;
     int ioErrorsInARow_ = 0;
+    bool held_ = false;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");
-    int inBufferSize_ = 1024;
-    int commEvent_ = EvNone;
     QString error_;
 };
 

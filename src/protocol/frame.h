@@ -18,6 +18,11 @@ inline constexpr std::uint8_t kFrameHeader = 0xFD;
 inline constexpr int kFrameHeaderSize = 5;   // header, length (2), command, parameter
 inline constexpr int kMaxLengthField = 0xFFFF;
 
+// The most text bytes one synthesis or cache-store frame carries, by link.
+// The five header bytes are not counted.
+inline constexpr int kSerialChunkLimit = 4091;
+inline constexpr int kUsbChunkLimit = 512;
+
 enum class Command : std::uint8_t {
     Synthesize = 0x01,
     Stop = 0x02,

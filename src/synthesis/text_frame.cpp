@@ -76,10 +76,4 @@ TextFrame buildTextFrame(QStringView selection, const TextFrameRequest& request)
     return result;
 }
 
-QList<QByteArray> splitFrame(const QByteArray& frame) {
-    if (frame.size() <= kSplitThreshold)
-        return {frame};
-    return {frame.first(kSplitThreshold), frame.sliced(kSplitThreshold)};
-}
-
 } // namespace qav::synthesis

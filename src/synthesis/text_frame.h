@@ -36,9 +36,6 @@ inline constexpr const char* kTableMissingMessage =
     "您目前选择的编码是Big5或Unicode（见界面右下角的编码选择）！ "
     "找不到GBKToBig5AndUnicode.dat文件！ 无法解析文件编码！ 请选择GBK编码，再合成！";
 
-// A frame longer than this leaves the serial port in two writes.
-inline constexpr int kSplitThreshold = 2000;
-
 inline bool needsTable(protocol::Encoding encoding) {
     return encoding == protocol::Encoding::Big5 || encoding == protocol::Encoding::Utf16Le ||
            encoding == protocol::Encoding::Utf16Be;
@@ -55,7 +52,7 @@ struct TextFrameRequest {
     protocol::Command command = protocol::Command::Synthesize;
     std::uint8_t parameter = 0; // encoding code, or cache segment
     protocol::Encoding encoding = protocol::Encoding::Gbk;
-    int chunkLimit = 4091;
+    int chunkLimit = protocol::kSerialChunkLimit;
     QString tableFolder; // where the conversion table is looked for
 };
 
@@ -71,9 +68,5 @@ struct TextFrame {
 // encoding needs it; a table that cannot be used gives TableMissing and no
 // frame.
 TextFrame buildTextFrame(QStringView selection, const TextFrameRequest& request);
-
-// The pieces in which a frame is handed to dispatch: the frame itself, or its
-// first kSplitThreshold bytes and then the rest.
-QList<QByteArray> splitFrame(const QByteArray& frame);
 
 } // namespace qav::synthesis

@@ -22,7 +22,6 @@ constexpr const char* kCycleMarker = "再循环测试";
 constexpr int kInterruptWaitsMs[] = {200, 500, 1000, 1500, 2000, 3000, 5000, 10000, 20000, 30000};
 constexpr int kPlayOutSerialMs = 360000;
 constexpr int kPlayOutUsbMs = 70000;
-constexpr int kUsbChunkLimit = 512;
 
 TestStep send(const QByteArray& frame, int waitMs, const QString& label) {
     return {StepAction::SendFrame, frame, waitMs, label};
@@ -142,7 +141,7 @@ StepList script45(int chunkLimit) {
     // Test 5: one synthesis, played out to its end.
     steps.append(send(announcementFrame(5), 2000, QStringLiteral("N5")));
     steps.append(action(StepAction::LoadEnglishChineseText, 0, load));
-    const int playOut = chunkLimit <= kUsbChunkLimit ? kPlayOutUsbMs : kPlayOutSerialMs;
+    const int playOut = chunkLimit <= protocol::kUsbChunkLimit ? kPlayOutUsbMs : kPlayOutSerialMs;
     steps.append(action(StepAction::Synthesize, playOut, synth));
 
     steps.append(send(endOfTestsFrame(), 4000, QStringLiteral("E")));

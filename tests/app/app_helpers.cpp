@@ -34,7 +34,7 @@ QByteArray ConsoleFixture::readFile(const QString& name) const {
 
 app::Form1& ConsoleFixture::form() {
     if (!form_) {
-        auto recorder = std::make_unique<app::RecordingMessageSink>();
+        auto recorder = std::make_unique<session::RecordingMessageSink>();
         recorder_ = recorder.get();
         form_ = std::make_unique<app::Form1>(nullptr, std::move(recorder));
         form_->serialPort().setSystemPortsUsed(false); // only ./COMn, whatever the machine has

@@ -11,7 +11,8 @@
 // open port.
 
 #include "app/form1.h"
-#include "app/message_sink.h"
+#include "app/work_log_view.h"
+#include "session/message_sink.h"
 
 #include <QByteArray>
 #include <QString>
@@ -47,7 +48,7 @@ public:
 private:
     QTemporaryDir dir_;
     QString previousDir_;
-    app::RecordingMessageSink* recorder_ = nullptr;
+    session::RecordingMessageSink* recorder_ = nullptr;
     std::unique_ptr<app::Form1> form_;
 };
 

@@ -34,7 +34,7 @@ using namespace qav::test;
 namespace {
 
 const QString kEntryHead = QStringLiteral("发出一帧，字节数 ");
-const QString kPortMessage = QString::fromUtf8(app::Form1::kPortMessage);
+const QString kPortMessage = QString::fromUtf8(qav::session::ConsoleSession::kPortMessage);
 const QString kTableMessage = QString::fromUtf8(synthesis::kTableMissingMessage);
 const QString kResultFile = QStringLiteral("死机测试文本-测试结果.txt");
 const QString kInitialFile = QStringLiteral("初始默认文本.txt");
@@ -140,7 +140,7 @@ void pressOkOnAll(QWidget& window) {
 struct UsbConsole {
     QTemporaryDir dir;
     QString previousDir = QDir::currentPath();
-    app::RecordingMessageSink* messages = new app::RecordingMessageSink;
+    session::RecordingMessageSink* messages = new session::RecordingMessageSink;
     sim::EmulatedBridge* bridge = new sim::EmulatedBridge;
     std::unique_ptr<app::Form1> form;
 
@@ -148,7 +148,7 @@ struct UsbConsole {
         QDir::setCurrent(dir.path());
         bridge->chip().setTimeScale(1000);
         form = std::make_unique<app::Form1>(std::unique_ptr<link::HidBridge>(bridge),
-                                            std::unique_ptr<app::MessageSink>(messages));
+                                            std::unique_ptr<session::MessageSink>(messages));
         form->serialPort().setSystemPortsUsed(false);
         form->Form_Load();
         form->Option4_Click();
@@ -246,7 +246,7 @@ private slots:
     void usbBridgeVanishesMidFrameAndReturns() {
         UsbConsole u;
         app::Form1& f = *u.form;
-        const int limit = f.usbSender().ackTimeout();
+        const int limit = f.session().usbSender().ackTimeout();
         QCOMPARE(limit, link::UsbPacketSender::kDefaultAckTimeoutMs);
         const QString timeoutLine =
             QString::fromUtf8(link::UsbPacketSender::kAckTimeoutLine) + QStringLiteral("\r\n");
@@ -262,8 +262,8 @@ private slots:
         QVERIFY2(gaveUpAfter <= limit + 400, qPrintable(QString::number(gaveUpAfter)));
         QVERIFY2(stalls.longestMs() < 250, qPrintable(QString::number(stalls.longestMs())));
         QCOMPARE(u.bridge->reportsWritten().size(), 3);
-        QCOMPARE(f.state().usbAckPending, 0);
-        QVERIFY(!f.usbSender().busy());
+        QVERIFY(!f.session().usbSender().ackPending());
+        QVERIFY(!f.session().usbSender().busy());
         QVERIFY(u.messages->messages.isEmpty());
 
         // While it is away, each frame is reported once and dropped.
@@ -299,7 +299,7 @@ private slots:
         QCOMPARE(u.bridge->reportsWritten().size(), 2);
         const QByteArray query = QByteArray::fromHex("FD000121");
         QTRY_VERIFY_WITH_TIMEOUT(u.bridge->framesReceived().contains(query),
-                                 f.usbSender().ackTimeout() + 2000);
+                                 f.session().usbSender().ackTimeout() + 2000);
         QCOMPARE(u.bridge->framesReceived(), QList<QByteArray>{query});
         QCOMPARE(u.log().count(QString::fromUtf8(link::UsbPacketSender::kAckTimeoutLine)), 1);
         QVERIFY(u.messages->messages.isEmpty());
@@ -351,7 +351,7 @@ private slots:
         PtyPort com1;
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
-        f.setConversionTableFolder(tables.path());
+        f.session().setConversionTableFolder(tables.path());
         f.Command2_Click();
         f.Combo5->setCurrentIndex(encoding);
         f.Combo5_Click();
@@ -413,7 +413,7 @@ private slots:
         QCOMPARE(c.messages(), QStringList{QStringLiteral("无法读取测试文本文件：") +
                                            tools::crashTextFileName(0)});
         QCOMPARE(f.sendText().text(), QStringLiteral("[d][g1][s10] 1- 1- 1[g0][d]\r\n\r\n\r\n"));
-        QCOMPARE(f.state().crashTagStep, 1);
+        QCOMPARE(f.state().crash.tagStep, 1);
     }
 
     void hugeCrashTextIsNotReadWhole() {
@@ -513,9 +513,9 @@ private slots:
         app::Form1& f = c.load();
         QCOMPARE(f.sendText().text(), QString());
         QCOMPARE(c.messages(), QStringList{kPortMessage});
-        QVERIFY(!f.crashResultFile());
+        QVERIFY(!f.session().crashResultFile());
         f.Command25_Click();
-        QCOMPARE(f.state().crashTagStep, 1);
+        QCOMPARE(f.state().crash.tagStep, 1);
     }
 
     void initialTextWithBytesThatAreNotGbk() {

@@ -337,7 +337,7 @@ private slots:
         chipSide.stop();
         QCOMPARE(line.floodWritten(), kFloodBytes);
 
-        f.workLog().flush();
+        f.workLogView().flush();
         const QString log = f.workLog().text();
         const LogCensus census = takeCensus(log);
         qInfo("flood of %lld bytes in %.0f ms; %lld bytes over the receive buffer dropped; "
@@ -394,7 +394,7 @@ private slots:
         const QString log = f.workLog().text();
         QVERIFY(log.startsWith(QStringLiteral("<---- 返回：58  软件版本号：S")));
         QVERIFY(log.size() < 400);
-        QCOMPARE(f.workLog().pendingViewChars(), 0);
+        QCOMPARE(f.workLogView().pendingViewChars(), 0);
         qInfo("longest stall %.1f ms (%.1f ms of our own processor time)", probe.maxWallMs,
               probe.maxCpuMs);
         QVERIFY(probe.maxCpuMs <= kMaxStallMs);

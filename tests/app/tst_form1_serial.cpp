@@ -15,7 +15,7 @@ using qav::test::ConsoleFixture;
 using qav::test::PtyPort;
 
 namespace {
-const QString kPortMessage = QString::fromUtf8(app::Form1::kPortMessage);
+const QString kPortMessage = QString::fromUtf8(qav::session::ConsoleSession::kPortMessage);
 
 void pick(QComboBox* combo, int index) {
     combo->setCurrentIndex(index);
@@ -160,11 +160,13 @@ private slots:
         PtyPort com1;
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
-        f.state().chunkLimit = 512;
-        f.state().useUsbLink = true;
+        f.Option4_Click();
+        QCOMPARE(f.state().chunkLimit, 512);
+        QVERIFY(f.session().useUsbLink());
+        c.messages().clear(); // the chunk-limit notice, and no bridge here
         f.Option3_Click();
         QCOMPARE(f.state().chunkLimit, 4091);
-        QVERIFY(!f.state().useUsbLink);
+        QVERIFY(!f.session().useUsbLink());
         QVERIFY(f.serialPort().portOpen());
         QVERIFY(c.messages().isEmpty());
     }

@@ -23,7 +23,7 @@ using qav::test::ConsoleFixture;
 namespace {
 const QString kInitialFile = QStringLiteral("初始默认文本.txt");
 const QString kResultFile = QStringLiteral("死机测试文本-测试结果.txt");
-const QString kPortMessage = QString::fromUtf8(app::Form1::kPortMessage);
+const QString kPortMessage = QString::fromUtf8(qav::session::ConsoleSession::kPortMessage);
 } // namespace
 
 class TestFormStartup : public QObject {
@@ -32,17 +32,16 @@ private slots:
     void defaultsWithoutAnyPort() {
         ConsoleFixture c;
         app::Form1& f = c.load();
-        const app::ConsoleState& s = f.state();
+        const session::ConsoleState& s = f.state();
         QCOMPARE(f.windowTitle(),
                  QStringLiteral("Tonaria-QAV7120中英语音合成芯片-PC端演示程序  V1.3"));
-        QCOMPARE(s.useUsbLink, false);
+        QVERIFY(!f.session().useUsbLink());
         QCOMPARE(s.chunkLimit, 4091);
         QVERIFY(
             s.chunkLimitNotice.startsWith(QStringLiteral("字节：这是每次发送的最大文本字节长度")));
-        QCOMPARE(s.hexPrefix, QString());
+        QCOMPARE(f.workLog().hexPrefix(), QString());
         QCOMPARE(s.continueSynthesis, false);
         QCOMPARE(s.sliderTagsEnabled, true);
-        QCOMPARE(s.frameHeader, std::uint8_t(0xFD));
         QCOMPARE(s.lastFrameIndex, 0);
         QCOMPARE(s.serialPortNumber, 1);
         QCOMPARE(f.Combo5->currentText(), QStringLiteral("GBK"));
@@ -57,7 +56,6 @@ private slots:
         QVERIFY(!f.Check5->isChecked());
         QVERIFY(f.Option3->isChecked());
         QCOMPARE(f.serialPort().settings(), QStringLiteral("9600,N,8,1"));
-        QCOMPARE(f.serialPort().inBufferSize(), 2);
         QCOMPARE(f.HScroll1->value(), 6);
         QCOMPARE(f.Text2->toPlainText(), QStringLiteral("500000\n"));
         QCOMPARE(f.Text6->text(), QStringLiteral("1000"));
@@ -117,9 +115,9 @@ private slots:
         c.writeFile(kResultFile, QByteArray("an earlier run\r\n"));
         app::Form1& f = c.load();
         QCOMPARE(QFileInfo(c.path(kResultFile)).size(), 0);
-        QVERIFY(f.crashResultFile() && f.crashResultFile()->isOpen());
-        f.crashResultFile()->write("step\r\n");
-        f.crashResultFile()->flush();
+        QVERIFY(f.session().crashResultFile() && f.session().crashResultFile()->isOpen());
+        f.session().crashResultFile()->write("step\r\n");
+        f.session().crashResultFile()->flush();
         QCOMPARE(c.readFile(kResultFile), QByteArray("step\r\n"));
     }
 

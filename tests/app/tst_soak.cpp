@@ -59,7 +59,7 @@ private slots:
             if (cycles % kClearEvery == 0)
                 f.Command2->click();
             if (cycles == kWarmUpCycles) {
-                f.workLog().flush();
+                f.workLogView().flush();
                 startMB = residentMB();
                 startLogMB = logMB(f);
             }
@@ -79,7 +79,7 @@ private slots:
         runFor(200);
         QCOMPARE(chip.frameCount(), framesAfterStop);
         QCOMPARE(chip.state(), sim::ChipModel::State::Idle);
-        f.workLog().flush();
+        f.workLogView().flush();
         const double endMB = residentMB();
         const double endLogMB = logMB(f);
         const double growth = (endMB - endLogMB) - (startMB - startLogMB);

@@ -46,7 +46,7 @@ private slots:
         QVERIFY(pty_->linkAs(console_->dir(), 1));
         form_ = &console_->load();
         QVERIFY(form().serialPort().portOpen());
-        form().setConversionTableFolder(QCoreApplication::applicationDirPath());
+        form().session().setConversionTableFolder(QCoreApplication::applicationDirPath());
         form().Command2_Click(); // start from an empty log
     }
     void cleanup() {
@@ -97,7 +97,7 @@ private slots:
         bad.write(QByteArray(1000, '\0'));
         bad.close();
         for (const QString& folder : {missing.path(), damaged.path()}) {
-            form().setConversionTableFolder(folder);
+            form().session().setConversionTableFolder(folder);
             for (int encoding : {2, 3, 4}) {
                 setEncoding(encoding);
                 form().sendText().setText("abc");

@@ -30,7 +30,7 @@ private slots:
         pty_ = std::make_unique<PtyPort>();
         QVERIFY(pty_->linkAs(console_->dir(), 1));
         form_ = &console_->load();
-        form_->setConversionTableFolder(QCoreApplication::applicationDirPath());
+        form_->session().setConversionTableFolder(QCoreApplication::applicationDirPath());
         chip_ = std::make_unique<sim::ChipModel>();
         chip_->setTimeScale(50);
         spoken_.clear();

@@ -45,10 +45,9 @@ qsizetype frameCount(app::Form1& f) {
 
 // Plays the window's sequences faster by the given factor.
 tools::StepPlayer* scalePlayer(app::Form1& f, double scale) {
-    auto* player = new tools::StepPlayer(&f);
-    player->setObjectName(QStringLiteral("testSequencePlayer"));
-    player->setTimeScale(scale);
-    return player;
+    tools::StepPlayer& player = f.session().stepPlayer();
+    player.setTimeScale(scale);
+    return &player;
 }
 
 // The chip emulator on a pseudo-terminal linked as COM1 in the folder.
@@ -228,14 +227,14 @@ private slots:
         // On disk before the next step, while the console keeps the file open.
         QCOMPARE(c.readFile(results),
                  gbk(QStringLiteral("循环序号： 1    文本序号： 1    控制标记序号： 1\r\n")));
-        QCOMPARE(f.state().crashTagStep, 1);
+        QCOMPARE(f.state().crash.tagStep, 1);
 
         for (int i = 2; i <= 14; ++i)
             f.Command25_Click();
         QCOMPARE(f.sendText().text(), QStringLiteral("[d][g1][s10] 1- 1- 14[g0][d]\r\n"
                                                      "[s10][t0]\r\n\r\n第一个文本"));
-        QCOMPARE(f.state().crashTagStep, 0);
-        QCOMPARE(f.state().crashTextIndex, 1);
+        QCOMPARE(f.state().crash.tagStep, 0);
+        QCOMPARE(f.state().crash.textIndex, 1);
 
         for (int i = 15; i <= 140; ++i)
             f.Command25_Click();
@@ -243,8 +242,8 @@ private slots:
         QVERIFY(QFileInfo::exists(c.path(tools::crashTextFileName(9))));
         QCOMPARE(f.sendText().text(), QStringLiteral("[d][g1][s10] 1- 10- 14[g0][d]\r\n"
                                                      "[s10][t0]\r\n\r\n"));
-        QCOMPARE(f.state().crashLoopIndex, 1);
-        QCOMPARE(f.state().crashTextIndex, 0);
+        QCOMPARE(f.state().crash.loopIndex, 1);
+        QCOMPARE(f.state().crash.textIndex, 0);
         const QStringList lines = gbkText(c.readFile(results)).split(QStringLiteral("\r\n"));
         QCOMPARE(lines.size(), 141);
         QCOMPARE(lines.at(139),

@@ -59,7 +59,7 @@ private:
 struct Console {
     QTemporaryDir dir;
     QString oldDir = QDir::currentPath();
-    app::RecordingMessageSink* messages = new app::RecordingMessageSink;
+    session::RecordingMessageSink* messages = new session::RecordingMessageSink;
     sim::EmulatedBridge* bridge = nullptr;
     std::unique_ptr<app::Form1> form;
     std::unique_ptr<Pty> pty;
@@ -76,7 +76,7 @@ struct Console {
             hid.reset(bridge);
         }
         form = std::make_unique<app::Form1>(std::move(hid),
-                                            std::unique_ptr<app::MessageSink>(messages));
+                                            std::unique_ptr<session::MessageSink>(messages));
         form->Form_Load();
         messages->messages.clear();
         form->Command2_Click();
@@ -109,7 +109,7 @@ private slots:
         app::Form1& form = *console.form;
         form.Option4_Click();
         QCOMPARE(console.messages->messages, (QStringList{usbNotice(form), kConnectFailed}));
-        QVERIFY(form.state().useUsbLink);
+        QVERIFY(form.session().useUsbLink());
         QCOMPARE(form.state().chunkLimit, 512);
         QVERIFY(form.state().chunkLimitNotice.startsWith(QStringLiteral("字节：")));
 
@@ -120,7 +120,7 @@ private slots:
         form.Command7_Click();
         QCOMPARE(console.messages->messages, (QStringList{kConnectFailed, kConnectFailed}));
         QCOMPARE(console.log().count(kNotConnectedLine), 2);
-        QCOMPARE(form.state().usbAckPending, 0);
+        QVERIFY(!form.session().usbSender().ackPending());
     }
 
     void framesAndRepliesOverTheBridge() {
@@ -141,14 +141,14 @@ private slots:
         console.bridge->setAckDelay(2);
         form.sendText().setText(QString(512, QLatin1Char('b')));
         form.Command6_Click();
-        QCOMPARE(form.state().usbAckPending, 1);
+        QVERIFY(form.session().usbSender().ackPending());
         form.Command7_Click();
         QTRY_COMPARE(console.bridge->reportsWritten().size(), 18);
         QTRY_COMPARE(console.bridge->framesReceived().size(), 2);
         QCOMPARE(bytesOf(console.bridge->reportsWritten()[17]).left(7),
                  QByteArray::fromHex("00BC04FD000102"));
         QTRY_VERIFY(console.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")));
-        QCOMPARE(form.state().usbAckPending, 0);
+        QVERIFY(!form.session().usbSender().ackPending());
         QVERIFY(console.messages->messages.size() == 1);
     }
 
@@ -196,7 +196,7 @@ private slots:
         QVERIFY(form.state().continueSynthesis);
         QTRY_VERIFY(!form.state().continueSynthesis);
         QVERIFY(form.Timer1->isActive()); // ended by the text, not by the countdown
-        QTRY_VERIFY(!form.usbSender().busy());
+        QTRY_VERIFY(!form.session().usbSender().busy());
         QTest::qWait(50); // no further piece may follow
 
         const QByteArray gbk = QStringEncoder("GBK").encode(text);

@@ -1,8 +1,9 @@
 // The work log: entries byte for byte, the "0x" prefix, clearing, the text
 // box mirroring the log, and the export to LOG.txt.
 #include "app/form1.h"
-#include "app/work_log.h"
+#include "app/work_log_view.h"
 #include "app_helpers.h"
+#include "session/work_log.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -42,7 +43,7 @@ private slots:
         QFETCH(QByteArray, frame);
         QFETCH(QString, prefix);
         QFETCH(QString, expected);
-        QCOMPARE(app::WorkLog::frameEntry(frame, prefix), expected);
+        QCOMPARE(session::WorkLog::frameEntry(frame, prefix), expected);
     }
 
     void consecutiveCommandsStartOnTheirOwnLines() {
@@ -51,7 +52,7 @@ private slots:
         f.Command7->click();
         f.Command7->click();
         QCOMPARE(f.workLog().text(), kStopEntry + kStopEntry);
-        f.workLog().flush();
+        f.workLogView().flush();
         // The box shows the same four lines (CR LF as line breaks).
         QCOMPARE(
             f.Text4->toPlainText() + QLatin1Char('\n'),
@@ -65,10 +66,10 @@ private slots:
         app::Form1& f = c.load();
         f.Command7_Click();
         f.Check5->click();
-        QCOMPARE(f.state().hexPrefix, QStringLiteral("0x"));
+        QCOMPARE(f.workLog().hexPrefix(), QStringLiteral("0x"));
         f.Command8_Click();
         f.Check5->click();
-        QCOMPARE(f.state().hexPrefix, QString());
+        QCOMPARE(f.workLog().hexPrefix(), QString());
         f.Command9_Click();
         QCOMPARE(f.workLog().text(),
                  kStopEntry +
@@ -92,37 +93,34 @@ private slots:
         ConsoleFixture c;
         app::Form1& f = c.load();
         QByteArray frame(3005, '\x41');
-        f.state().lastFrameIndex = 3004;
-        f.LogAndDispatch(frame);
+        f.session().sendFrame(frame);
         const QString text = f.workLog().text();
         QVERIFY(text.startsWith(QStringLiteral("发出一帧，字节数  3005\r\n----> 41 41 ")));
         QCOMPARE(text.count(QStringLiteral("\r\n")), 2);
-        // Only bytes 0 .. lastFrameIndex are logged, and never beyond the array.
+        QCOMPARE(f.state().lastFrameIndex, 3004);
+        // Exactly the bytes handed over are logged.
         f.Command2_Click();
-        f.state().lastFrameIndex = 1;
-        f.LogAndDispatch(frame);
-        QCOMPARE(f.workLog().text(), QStringLiteral("发出一帧，字节数  2\r\n----> 41 41 \r\n"));
-        f.Command2_Click();
-        f.state().lastFrameIndex = 10;
-        f.LogAndDispatch(QByteArray("\x01\x02", 2));
+        f.session().sendFrame(QByteArray("\x01\x02", 2));
         QCOMPARE(f.workLog().text(), QStringLiteral("发出一帧，字节数  2\r\n----> 01 02 \r\n"));
     }
 
     void pieceByPieceLinesMirrorIntoTheBox() {
         QPlainTextEdit view;
-        app::WorkLog log(&view);
+        session::WorkLog log;
+        qav::app::WorkLogView viewer(log, &view);
         log.append(QStringLiteral("<---- 返回：41  接收成功\r"));
         log.append(QStringLiteral("\n第二行\r\n"));
         log.append(QStringLiteral("第三行"));
-        log.flush();
+        viewer.flush();
         QCOMPARE(view.toPlainText(), QStringLiteral("<---- 返回：41  接收成功\n第二行\n第三行"));
         QCOMPARE(log.text(), QStringLiteral("<---- 返回：41  接收成功\r\n第二行\r\n第三行"));
     }
 
     void boxFollowsTheTextSoonAfter() {
         QPlainTextEdit view;
-        app::WorkLog log(&view);
-        const QString entry = app::WorkLog::frameEntry(QByteArray(4096, '\x5A'), QString());
+        session::WorkLog log;
+        qav::app::WorkLogView viewer(log, &view);
+        const QString entry = session::WorkLog::frameEntry(QByteArray(4096, '\x5A'), QString());
         for (int i = 0; i < 3; ++i)
             log.append(entry);
         // The text is complete at once; the box catches up by itself.
@@ -130,13 +128,13 @@ private slots:
         QCOMPARE(view.toPlainText(), QString());
         const QString shown = QString(entry).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         QTRY_COMPARE(view.toPlainText(), shown + shown + shown);
-        QCOMPARE(log.pendingViewChars(), 0);
+        QCOMPARE(viewer.pendingViewChars(), 0);
         QCOMPARE(view.textCursor().position(), view.document()->characterCount() - 1);
 
         // Clearing drops what the box has not shown yet.
         log.append(entry);
         log.clear();
-        QTest::qWait(3 * app::WorkLog::kViewDelayMs);
+        QTest::qWait(3 * app::WorkLogView::kViewDelayMs);
         QCOMPARE(view.toPlainText(), QString());
         QCOMPARE(log.text(), QString());
     }
@@ -145,7 +143,8 @@ private slots:
         // More than one slice waits: each insertion into the box carries
         // whole lines only, and the box ends up with every one of them.
         QPlainTextEdit view;
-        app::WorkLog log(&view);
+        session::WorkLog log;
+        qav::app::WorkLogView viewer(log, &view);
         QString expected;
         for (int i = 0; i < 40; ++i) {
             const QString line = QStringLiteral("line %1 ").arg(i) + QString(5000, u'x');
@@ -158,7 +157,7 @@ private slots:
             ++insertions;
             wholeLines = wholeLines && view.document()->lastBlock().text().isEmpty();
         });
-        log.flush();
+        viewer.flush();
         QVERIFY(insertions > 1);
         QVERIFY(wholeLines);
         QCOMPARE(view.toPlainText(), expected);
@@ -166,12 +165,12 @@ private slots:
 
     void viewGoneFirstIsHarmless() {
         auto view = std::make_unique<QPlainTextEdit>();
-        app::WorkLog log(view.get());
+        session::WorkLog log;
+        new app::WorkLogView(log, view.get()); // goes with the box
         log.append(QStringLiteral("a\r\n"));
         view.reset();
         log.append(QStringLiteral("b\r\n"));
-        log.flush();
-        QTest::qWait(3 * app::WorkLog::kViewDelayMs);
+        QTest::qWait(3 * app::WorkLogView::kViewDelayMs);
         QCOMPARE(log.text(), QStringLiteral("a\r\nb\r\n"));
     }
 
@@ -183,11 +182,11 @@ private slots:
             QVERIFY(earlier.open(QIODevice::WriteOnly));
             earlier.write("old\r\n");
         }
-        app::WorkLog log;
+        session::WorkLog log;
         log.appendFrame(QByteArray("\xFD\x00\x01\x02", 4));
         log.append(QStringLiteral("芯片空闲\r\n"));
         QVERIFY(!log.exportTo(path));
-        app::WorkLog empty;
+        session::WorkLog empty;
         QVERIFY(!empty.exportTo(path));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -198,7 +197,7 @@ private slots:
 
     void exportFailureGivesTheReason() {
         QTemporaryDir dir;
-        app::WorkLog log;
+        session::WorkLog log;
         const auto error = log.exportTo(dir.filePath(QStringLiteral("missing/LOG.txt")));
         QVERIFY(error.has_value());
         QVERIFY(!error->isEmpty());

@@ -1,13 +1,17 @@
 // The serial port service against a real pseudo-terminal: where COMn is
 // found, line settings, the receive buffer and a device that goes away.
+#include "link/frame_dispatcher.h"
 #include "link/serial_port_service.h"
+#include "link/usb_packet_sender.h"
 #include "link_helpers.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+using qav::link::FrameDispatcher;
 using qav::link::SerialPortService;
+using qav::link::UsbPacketSender;
 using qav::test::PtyPort;
 
 class TestSerialPortService : public QObject {
@@ -50,7 +54,8 @@ private slots:
         QVERIFY(pty.linkAs(dir.path(), 1));
         QDir::setCurrent(dir.path());
         SerialPortService port;
-        QSignalSpy comm(&port, &SerialPortService::onComm);
+        QByteArray got;
+        connect(&port, &SerialPortService::received, [&](const QByteArray& b) { got += b; });
         port.setCommPort(1);
         QVERIFY2(port.open(), qPrintable(port.errorString()));
         QVERIFY(port.portOpen());
@@ -58,13 +63,22 @@ private slots:
         port.output(QByteArray("\xFD\x00\x01\x02", 4));
         QCOMPARE(pty.read(4), QByteArray("\xFD\x00\x01\x02", 4));
 
-        QVERIFY(pty.write("AO"));
-        QTRY_VERIFY(comm.count() >= 1);
-        QCOMPARE(port.commEvent(), int(SerialPortService::EvReceive));
-        QByteArray got = port.input();
-        QTRY_VERIFY((got += port.input()).size() >= 2);
+        // Two bytes of one answer, a moment apart, are delivered together.
+        QSignalSpy deliveries(&port, &SerialPortService::received);
+        QVERIFY(pty.write("A"));
+        QTest::qWait(5);
+        QVERIFY(pty.write("O"));
+        QTRY_COMPARE(got, QByteArray("AO"));
+        QCOMPARE(deliveries.count(), 1);
+
+        // Held, the bytes wait in the port; after release they come with the next.
+        port.setReceiveHeld(true);
+        QVERIFY(pty.write("J"));
+        QTest::qWait(100);
         QCOMPARE(got, QByteArray("AO"));
-        QCOMPARE(port.input(), QByteArray()); // taken means gone
+        port.setReceiveHeld(false);
+        QVERIFY(pty.write("N"));
+        QTRY_COMPARE(got, QByteArray("AOJN"));
         port.close();
         QVERIFY(!port.portOpen());
     }
@@ -75,6 +89,7 @@ private slots:
         QVERIFY(pty.linkAs(dir.path(), 1));
         QDir::setCurrent(dir.path());
         SerialPortService port;
+        port.setReceiveHeld(true); // nobody takes the bytes
         QVERIFY(port.open());
         const qsizetype total = SerialPortService::kReceiveCapacity + 1000;
         qsizetype sent = 0;
@@ -86,9 +101,13 @@ private slots:
             },
             10000));
         QTest::qWait(20);
-        const QByteArray got = port.input();
+        QByteArray got;
+        connect(&port, &SerialPortService::received, [&](const QByteArray& b) { got += b; });
+        port.setReceiveHeld(false);
+        QVERIFY(pty.write("y"));
+        QTRY_VERIFY(!got.isEmpty());
         QCOMPARE(got.size(), SerialPortService::kReceiveCapacity);
-        QCOMPARE(port.droppedBytes() + got.size(), sent);
+        QCOMPARE(port.droppedBytes() + got.size(), sent + 1);
     }
 
     void settingsApplyAtOnceWhileOpen() {
@@ -123,6 +142,30 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(lost.count(), 1);
         port.output("ignored"); // a write to the closed port is a no-op
+    }
+
+    // Frames of up to 2000 bytes leave in one write, longer ones in two; either
+    // way every byte arrives, in order. A closed port drops the frame.
+    void dispatchWritesWholeFrames() {
+        QTemporaryDir dir;
+        PtyPort pty;
+        QVERIFY(pty.linkAs(dir.path(), 1));
+        QDir::setCurrent(dir.path());
+        SerialPortService port;
+        UsbPacketSender usb;
+        FrameDispatcher dispatch(port, usb);
+        QVERIFY(port.open());
+        for (int size : {4, 2000, 2001, 4096}) {
+            QByteArray frame(size, '\0');
+            for (int i = 0; i < size; ++i)
+                frame[i] = char(i * 7);
+            dispatch.dispatch(frame);
+            QCOMPARE(pty.read(size), frame);
+        }
+        port.close();
+        dispatch.dispatch(QByteArray("\xFD\x00\x01\x02", 4));
+        QVERIFY(port.open());
+        QCOMPARE(pty.readFor(50), QByteArray());
     }
 
     void missingPortFails() {

@@ -112,18 +112,6 @@ private slots:
         QVERIFY(f.frame.size() - 5 <= limit);
     }
 
-    void splitting() {
-        for (int size : {5, 2000, 2001, 3005, 4096}) {
-            QByteArray frame(size, '\0');
-            for (int i = 0; i < size; ++i)
-                frame[i] = char(i * 7);
-            const QList<QByteArray> pieces = splitFrame(frame);
-            QCOMPARE(pieces.size(), size > 2000 ? 2 : 1);
-            QCOMPARE(pieces.first().size(), std::min(size, 2000));
-            QCOMPARE(pieces.join(), frame);
-        }
-    }
-
     void tableHandling() {
         QTemporaryDir empty;
         // GB2312 and GBK never look for the table.

@@ -1,17 +1,13 @@
-#include "app/work_log.h"
+#include "session/work_log.h"
 
 #include <QFile>
-#include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QStringEncoder>
-#include <QTextCursor>
-#include <QTimer>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
 
-namespace qav::app {
+namespace qav::session {
 
 namespace {
 constexpr const char* kFrameSent = "发出一帧，字节数 ";
@@ -33,15 +29,7 @@ bool isPipe(const QString& path) {
 }
 } // namespace
 
-WorkLog::WorkLog(QPlainTextEdit* view) : view_(view) {
-    if (!view)
-        return;
-    viewTimer_ = std::make_unique<QTimer>();
-    viewTimer_->setSingleShot(true);
-    QObject::connect(viewTimer_.get(), &QTimer::timeout, view, [this] { flushSlice(); });
-}
-
-WorkLog::~WorkLog() = default;
+WorkLog::WorkLog(QObject* parent) : QObject(parent) {}
 
 QString WorkLog::frameEntry(QByteArrayView frame, const QString& hexPrefix) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -71,68 +59,13 @@ void WorkLog::appendFrame(QByteArrayView frame) {
 void WorkLog::append(const QString& text) {
     if (text.isEmpty())
         return;
-    const bool pairOpen = text_.endsWith(QLatin1Char('\r'));
     text_ += text;
-    if (!view_)
-        return;
-
-    // The box holds one block per line: CR LF, a lone CR or a lone LF each
-    // end a line; an LF that completes a CR of the previous append is not a
-    // second break.
-    QString shown = text;
-    if (pairOpen && shown.startsWith(QLatin1Char('\n')))
-        shown.remove(0, 1);
-    shown.replace(kCrLf, QLatin1String("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    pending_ += shown;
-    if (!pending_.isEmpty() && !viewTimer_->isActive())
-        viewTimer_->start(kViewDelayMs);
-}
-
-void WorkLog::flush() {
-    while (!pending_.isEmpty() && view_)
-        flushSlice();
-}
-
-// Lays out the next slice of waiting text at the end of the box; the rest
-// follows on the next turn of the event loop.
-void WorkLog::flushSlice() {
-    if (!view_) {
-        pending_.clear();
-        return;
-    }
-    if (pending_.isEmpty())
-        return;
-    qsizetype cut = pending_.size();
-    if (cut > kViewSliceChars) {
-        // The end of the line that crosses the slice size, or all of it.
-        const qsizetype lineEnd = pending_.indexOf(QLatin1Char('\n'), kViewSliceChars - 1);
-        if (lineEnd >= 0)
-            cut = lineEnd + 1;
-    }
-    const QString slice = pending_.first(cut);
-    pending_.remove(0, cut);
-
-    QTextCursor end(view_->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(slice);
-    // Caret to the end, so the box shows the newest entry.
-    view_->moveCursor(QTextCursor::End);
-    view_->ensureCursorVisible();
-
-    if (pending_.isEmpty())
-        viewTimer_->stop();
-    else
-        viewTimer_->start(0);
+    emit appended(text);
 }
 
 void WorkLog::clear() {
     text_.clear();
-    pending_.clear();
-    if (viewTimer_)
-        viewTimer_->stop();
-    if (view_)
-        view_->clear();
+    emit cleared();
 }
 
 std::optional<QString> WorkLog::exportTo(const QString& path) const {
@@ -156,4 +89,4 @@ std::optional<QString> WorkLog::exportTo(const QString& path) const {
     return std::nullopt;
 }
 
-} // namespace qav::app
+} // namespace qav::session

@@ -1,0 +1,48 @@
+#include "session/message_gate.h"
+
+namespace qav::session {
+
+MessageGate::MessageGate(MessageSink& sink, QObject* parent) : QObject(parent), sink_(sink) {}
+
+void MessageGate::show(const QString& text, std::function<void()> afterOk) {
+    for (Entry& e : entries_) {
+        if (e.text == text) {
+            if (afterOk)
+                e.afterOk.append(std::move(afterOk));
+            return;
+        }
+    }
+    Entry entry{text, {}};
+    if (afterOk)
+        entry.afterOk.append(std::move(afterOk));
+    entries_.append(std::move(entry));
+    if (!open_)
+        showNext();
+}
+
+void MessageGate::showNext() {
+    if (entries_.isEmpty())
+        return;
+    const bool wasOpen = open_;
+    open_ = true;
+    if (!wasOpen)
+        emit opened();
+    // A recorder acknowledges inside show(); the box counts as open until then.
+    sink_.show(entries_.first().text, [this] { closeCurrent(); });
+}
+
+void MessageGate::closeCurrent() {
+    if (entries_.isEmpty())
+        return;
+    const Entry done = entries_.takeFirst();
+    if (entries_.isEmpty()) {
+        open_ = false;
+        emit allClosed();
+    } else {
+        showNext();
+    }
+    for (const auto& afterOk : done.afterOk)
+        afterOk();
+}
+
+} // namespace qav::session
