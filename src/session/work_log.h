@@ -1,16 +1,20 @@
 #pragma once
 // The work log: every frame sent and every reply received, as text with
 // CR LF line ends. The text is complete the moment an entry is appended;
-// whatever shows it (the window's box) follows the appended() signal.
+// whatever shows it (the window's box) reads it by lines (LogText) and
+// follows the appended() and cleared() signals.
+
+#include "session/log_text.h"
 
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
 #include <optional>
+#include <vector>
 
 namespace qav::session {
 
-class WorkLog : public QObject {
+class WorkLog : public QObject, public LogText {
     Q_OBJECT
 public:
     explicit WorkLog(QObject* parent = nullptr);
@@ -31,13 +35,24 @@ public:
 
     static QString frameEntry(QByteArrayView frame, const QString& hexPrefix);
 
+    // LogText
+    qint64 lineCount() const override { return qint64(lineStarts_.size()); }
+    qint64 size() const override { return text_.size(); }
+    qint64 lineStart(qint64 line) const override;
+    QString line(qint64 line) const override;
+    qint64 lineOf(qint64 offset) const override;
+    QString text(qint64 from, qint64 to) const override;
+
 signals:
     void appended(const QString& text);
     void cleared();
 
 private:
+    void indexLines(qsizetype from);
+
     QString text_;
     QString hexPrefix_;
+    std::vector<qint64> lineStarts_{0};
 };
 
 } // namespace qav::session
