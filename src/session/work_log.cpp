@@ -1,36 +1,38 @@
 #include "session/work_log.h"
 
-#include <QFile>
-#include <QStringEncoder>
-#include <algorithm>
+#include "session/log_codec.h"
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
+#include <QDir>
 
 namespace qav::session {
 
 namespace {
 constexpr const char* kFrameSent = "发出一帧，字节数 ";
 constexpr const char* kSentArrow = "----> ";
-constexpr const char* kExportHeading = "导出数据";
-constexpr const char* kLogEncoding = "GBK";
 const QLatin1String kCrLf("\r\n");
-constexpr const char* kIsAPipe = "a pipe, not a file";
-
-// Opening a pipe that nobody reads waits for a reader: at close, for ever.
-bool isPipe(const QString& path) {
-#ifdef Q_OS_UNIX
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
-#else
-    Q_UNUSED(path);
-    return false;
-#endif
-}
+constexpr const char* kNotWritten = "工作记录未能写入";
+constexpr const char* kKeptInMemory = "。未写入的记录暂存在内存中，每秒重试一次。";
+constexpr const char* kMemoryFull = "：内存中暂存的记录已满64 MB，此后的记录不再保存。";
+constexpr const char* kTemporaryFile = "临时文件";
+// An entry is encoded and written in pieces of at most this many characters.
+constexpr qsizetype kPieceChars = 16 * 1024;
 } // namespace
 
-WorkLog::WorkLog(QObject* parent) : QObject(parent) {}
+WorkLog::WorkLog(QObject* parent)
+    : QObject(parent), index_([this](qint64 from, qint64 to) { return journal_.read(from, to); }) {
+    const auto where = [this] {
+        return journal_.path().isEmpty() ? QString::fromUtf8(kTemporaryFile)
+                                         : QDir::toNativeSeparators(journal_.path());
+    };
+    connect(&journal_, &Journal::writeFailed, this, [this, where](const QString& reason) {
+        emit storageProblem(QString::fromUtf8(kNotWritten) + where() + QStringLiteral("：") +
+                            reason + QString::fromUtf8(kKeptInMemory));
+    });
+    connect(&journal_, &Journal::memoryFull, this, [this, where] {
+        emit storageProblem(QString::fromUtf8(kNotWritten) + where() +
+                            QString::fromUtf8(kMemoryFull));
+    });
+}
 
 QString WorkLog::frameEntry(QByteArrayView frame, const QString& hexPrefix) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -60,84 +62,57 @@ void WorkLog::appendFrame(QByteArrayView frame) {
 void WorkLog::append(const QString& text) {
     if (text.isEmpty())
         return;
-    const qsizetype from = text_.size();
-    text_ += text;
-    indexLines(from);
-    emit appended(text);
+    // Nearly every entry is one piece; a long one goes in pieces, never cut
+    // inside a surrogate pair, so the index can set its checkpoints in it.
+    qsizetype from = 0;
+    while (from < text.size()) {
+        qsizetype to = std::min(text.size(), from + kPieceChars);
+        if (to < text.size() && text[to - 1].isHighSurrogate())
+            ++to;
+        encoded_.clear();
+        const qint64 codes = encodeLogText(QStringView(text).sliced(from, to - from), encoded_);
+        if (!journal_.append(encoded_.constData(), encoded_.size()))
+            break; // no room anywhere: said once, and not part of the log
+        index_.appended(encoded_.constData(), encoded_.size(), codes);
+        from = to;
+    }
+    if (from == text.size())
+        emit appended(text);
+    else if (from > 0)
+        emit appended(text.first(from));
 }
 
 void WorkLog::clear() {
-    text_.clear();
-    lineStarts_.assign(1, 0);
+    journal_.clear();
+    index_.clear();
+    text_ = QString();
     emit cleared();
 }
 
-// Records where the lines that start in the text from `from` on begin. An LF
-// right after a CR that ended the text before is the second half of its break.
-void WorkLog::indexLines(qsizetype from) {
-    for (qsizetype i = from; i < text_.size(); ++i) {
-        const QChar c = text_.at(i);
-        if (c == QLatin1Char('\n')) {
-            if (i > 0 && text_.at(i - 1) == QLatin1Char('\r') && lineStarts_.back() == i)
-                lineStarts_.back() = i + 1;
-            else
-                lineStarts_.push_back(i + 1);
-        } else if (c == QLatin1Char('\r')) {
-            lineStarts_.push_back(i + 1);
-        }
-    }
-}
-
-qint64 WorkLog::lineStart(qint64 line) const {
-    if (line <= 0)
-        return 0;
-    if (line >= lineCount())
-        return size();
-    return lineStarts_[std::size_t(line)];
+const QString& WorkLog::text() const {
+    const QByteArray bytes = journal_.read(0, journal_.size());
+    text_ = decodeLogText(bytes.constData(), bytes.size());
+    return text_;
 }
 
 QString WorkLog::line(qint64 line) const {
-    if (line < 0 || line >= lineCount())
-        return QString();
-    const qint64 start = lineStarts_[std::size_t(line)];
-    if (line + 1 == lineCount())
-        return text_.sliced(start);                      // the last line has no break of its own
-    qint64 end = lineStarts_[std::size_t(line + 1)] - 1; // its break ends here
-    if (text_.at(end) == QLatin1Char('\n') && end > start && text_.at(end - 1) == QLatin1Char('\r'))
-        --end;
-    return text_.sliced(start, end - start);
-}
-
-qint64 WorkLog::lineOf(qint64 offset) const {
-    const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), offset);
-    return std::max<qint64>(0, qint64(it - lineStarts_.begin()) - 1);
+    const QByteArray bytes = index_.lineBytes(line);
+    return decodeLogText(bytes.constData(), bytes.size());
 }
 
 QString WorkLog::text(qint64 from, qint64 to) const {
     from = std::clamp<qint64>(from, 0, size());
     to = std::clamp<qint64>(to, from, size());
-    return text_.mid(from, to - from);
+    const QByteArray bytes = index_.read(index_.byteOf(from), index_.byteOf(to));
+    return decodeLogText(bytes.constData(), bytes.size());
 }
 
 std::optional<QString> WorkLog::exportTo(const QString& path) const {
-    QStringEncoder gbk(kLogEncoding);
-    QString block = QString::fromUtf8(kExportHeading);
-    block += kCrLf;
-    block += text_;
-    block += kCrLf;
-    const QByteArray bytes = gbk.encode(block);
+    return journal_.exportTo(path);
+}
 
-    if (isPipe(path))
-        return QString::fromLatin1(kIsAPipe);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return file.errorString();
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return file.errorString();
-    return std::nullopt;
+std::optional<QString> WorkLog::openJournal(const QString& folder) {
+    return journal_.openIn(folder);
 }
 
 } // namespace qav::session

@@ -1,16 +1,19 @@
 #pragma once
 // The work log: every frame sent and every reply received, as text with
-// CR LF line ends. The text is complete the moment an entry is appended;
-// whatever shows it (the window's box) reads it by lines (LogText) and
-// follows the appended() and cleared() signals.
+// CR LF line ends. The text is kept once, as GBK bytes in the journal on disk
+// (journal.h), the moment an entry is appended; whatever shows it (the
+// window's box) reads it by lines (LogText) through a sparse index and a
+// small cache (log_index.h), and follows the appended() and cleared()
+// signals. Memory stays the same however long the log grows.
 
+#include "session/journal.h"
+#include "session/log_index.h"
 #include "session/log_text.h"
 
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
 #include <optional>
-#include <vector>
 
 namespace qav::session {
 
@@ -27,32 +30,44 @@ public:
     void appendFrame(QByteArrayView frame);
     void append(const QString& text); // appended as it stands
     void clear();
-    const QString& text() const { return text_; }
+    // The whole text, read back from the journal: exact, but as slow as the
+    // log is long. The reference holds until the next call.
+    const QString& text() const;
 
-    // Appends "导出数据", the whole log and a line break to the file, in GBK.
-    // Returns the reason when the file cannot be written.
+    // Appends "导出数据", the whole log and a line break to the file, in GBK,
+    // streamed from the journal. Returns the reason when the file cannot be
+    // written; the file then keeps only what it held before.
     std::optional<QString> exportTo(const QString& path) const;
+
+    // The journal in folder from now on (an unnamed file in the temporary
+    // folder until then); the reason when it cannot be made there.
+    std::optional<QString> openJournal(const QString& folder);
+    QString journalPath() const { return journal_.path(); }
+    // Once the log has been exported: the journal is no longer needed.
+    void removeJournal() { journal_.remove(); }
 
     static QString frameEntry(QByteArrayView frame, const QString& hexPrefix);
 
     // LogText
-    qint64 lineCount() const override { return qint64(lineStarts_.size()); }
-    qint64 size() const override { return text_.size(); }
-    qint64 lineStart(qint64 line) const override;
+    qint64 lineCount() const override { return index_.lineCount(); }
+    qint64 size() const override { return index_.chars(); }
+    qint64 lineStart(qint64 line) const override { return index_.lineStart(line).chr; }
     QString line(qint64 line) const override;
-    qint64 lineOf(qint64 offset) const override;
+    qint64 lineOf(qint64 offset) const override { return index_.lineOf(offset); }
     QString text(qint64 from, qint64 to) const override;
 
 signals:
     void appended(const QString& text);
     void cleared();
+    // The journal cannot be written: what the engineer is told, once.
+    void storageProblem(const QString& message);
 
 private:
-    void indexLines(qsizetype from);
-
-    QString text_;
+    Journal journal_;
+    LogIndex index_;
     QString hexPrefix_;
-    std::vector<qint64> lineStarts_{0};
+    QByteArray encoded_; // reused for every entry
+    mutable QString text_;
 };
 
 } // namespace qav::session

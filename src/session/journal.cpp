@@ -1,0 +1,485 @@
+#include "session/journal.h"
+
+#include "session/log_codec.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace qav::session {
+
+namespace {
+constexpr const char* kExportHeading = "导出数据";
+constexpr const char* kIsAPipe = "a pipe, not a file";
+constexpr const char* kNamePrefix = "LOG-journal-";
+constexpr const char* kNameSuffix = ".txt";
+constexpr const char* kNewSuffix = ".new"; // a journal being made, not yet named
+constexpr qsizetype kCopyChunk = 1024 * 1024;
+constexpr qsizetype kRetryChunk = 64 * 1024;
+constexpr qsizetype kRetryBudget = 1024 * 1024; // bytes one retry writes at most
+constexpr auto kSyncGap = std::chrono::milliseconds(250);
+
+QString errorText(int error) {
+    return qt_error_string(error);
+}
+
+QByteArray encodedName(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+// Writes all of it, or returns the error.
+int writeAll(int fd, const char* data, qsizetype size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, std::size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        data += n;
+        size -= n;
+    }
+    return 0;
+}
+
+int readAt(int fd, char* data, qsizetype size, qint64 offset) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, std::size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return 0;
+}
+
+bool isPipe(const QString& path) {
+    struct stat st {};
+    return ::stat(encodedName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// A new file at path, locked, for appending; -1 and errno when not.
+int createLocked(const QString& path) {
+    const int fd = ::open(encodedName(path).constData(),
+                          O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::unlink(encodedName(path).constData());
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// A file in the temporary folder that no name reaches; it goes with its last
+// descriptor.
+int createUnnamed() {
+    const QByteArray dir = encodedName(QDir::tempPath());
+    int fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    QByteArray name = dir + "/qav-log-XXXXXX";
+    fd = ::mkostemp(name.data(), O_APPEND | O_CLOEXEC);
+    if (fd >= 0)
+        ::unlink(name.constData());
+    return fd;
+}
+
+// Appends "导出数据" CR LF, `size` bytes of source from its start, tail and
+// CR LF to the file at path, synced to the disk. On a failure the file is cut
+// back to where it ended.
+std::optional<QString> appendBlock(const QString& path, int source, qint64 size, const char* tail,
+                                   qsizetype tailSize) {
+    if (isPipe(path))
+        return QString::fromLatin1(kIsAPipe);
+    const int out =
+        ::open(encodedName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (out < 0)
+        return errorText(errno);
+    struct stat st {};
+    const bool plain = ::fstat(out, &st) == 0 && S_ISREG(st.st_mode);
+    // Two consoles closing at once write their blocks one after the other.
+    if (plain)
+        ::flock(out, LOCK_EX);
+    const off_t oldEnd = plain ? ::lseek(out, 0, SEEK_END) : 0;
+    const auto fail = [&](int error) -> std::optional<QString> {
+        if (plain && oldEnd >= 0) [[maybe_unused]]
+            const int cut = ::ftruncate(out, oldEnd);
+        ::close(out);
+        return errorText(error);
+    };
+
+    QByteArray heading;
+    encodeLogText(QString::fromUtf8(kExportHeading), heading);
+    heading += "\r\n";
+    if (const int e = writeAll(out, heading.constData(), heading.size()))
+        return fail(e);
+    if (size > 0) {
+        const auto buffer = std::make_unique<char[]>(std::size_t(kCopyChunk));
+        for (qint64 at = 0; at < size;) {
+            const qsizetype n = qsizetype(std::min<qint64>(kCopyChunk, size - at));
+            if (const int e = readAt(source, buffer.get(), n, at))
+                return fail(e);
+            if (const int e = writeAll(out, buffer.get(), n))
+                return fail(e);
+            at += n;
+        }
+    }
+    if (const int e = writeAll(out, tail, tailSize))
+        return fail(e);
+    if (const int e = writeAll(out, "\r\n", 2))
+        return fail(e);
+    if (plain && ::fdatasync(out) != 0)
+        return fail(errno);
+    if (::close(out) != 0)
+        return errorText(errno);
+    return std::nullopt;
+}
+} // namespace
+
+// One open journal file. The last owner closes it, on the worker thread when
+// it was let go: closing a big file that no name reaches frees its blocks.
+struct JournalFile {
+    explicit JournalFile(int d, bool isNamed) : fd(d), named(isNamed) {}
+    ~JournalFile() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    JournalFile(const JournalFile&) = delete;
+    JournalFile& operator=(const JournalFile&) = delete;
+
+    const int fd;
+    std::atomic<bool> named; // synced to the disk while it has a name
+};
+
+// Syncs the current journal after writes, at most once every kSyncGap, and
+// closes the files the journal let go.
+class JournalSync {
+public:
+    JournalSync() : thread_([this] { run(); }) {}
+    ~JournalSync() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    JournalSync(const JournalSync&) = delete;
+    JournalSync& operator=(const JournalSync&) = delete;
+
+    void setFile(std::shared_ptr<JournalFile> file) {
+        std::lock_guard lock(mutex_);
+        file_ = std::move(file);
+    }
+    void written() {
+        if (dirty_.exchange(true))
+            return;
+        std::lock_guard lock(mutex_);
+        wake_.notify_one();
+    }
+    void letGo(std::shared_ptr<JournalFile> file) {
+        std::lock_guard lock(mutex_);
+        retired_.push_back(std::move(file));
+        wake_.notify_one();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stop_ || dirty_ || !retired_.empty(); });
+            std::vector<std::shared_ptr<JournalFile>> retired;
+            retired.swap(retired_);
+            const bool sync = dirty_.exchange(false);
+            const std::shared_ptr<JournalFile> file = file_;
+            lock.unlock();
+            retired.clear();
+            if (sync && file && file->fd >= 0 && file->named)
+                ::fdatasync(file->fd);
+            lock.lock();
+            if (stop_ && !dirty_ && retired_.empty())
+                return;
+            if (sync)
+                wake_.wait_for(lock, kSyncGap, [this] { return stop_ || !retired_.empty(); });
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::atomic<bool> dirty_{false};
+    bool stop_ = false;
+    std::shared_ptr<JournalFile> file_;
+    std::vector<std::shared_ptr<JournalFile>> retired_;
+    std::thread thread_;
+};
+
+Journal::Journal(QObject* parent)
+    : QObject(parent), file_(std::make_shared<JournalFile>(createUnnamed(), false)),
+      sync_(std::make_unique<JournalSync>()) {
+    if (file_->fd < 0)
+        lastError_ = errorText(errno);
+    sync_->setFile(file_);
+    retryTimer_.setSingleShot(true);
+    connect(&retryTimer_, &QTimer::timeout, this, &Journal::retry);
+}
+
+Journal::~Journal() {
+    sync_.reset(); // its last sync and closes
+}
+
+std::optional<QString> Journal::openIn(const QString& folder) {
+    const QDir dir(folder);
+    const QString stem = QString::fromLatin1(kNamePrefix) +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+                         QLatin1Char('-') + QString::number(::getpid());
+    // Made under a name no start-up recovers, then named at once: a journal
+    // that can be found is always locked by its run.
+    const QString making = dir.filePath(QLatin1Char('.') + stem + QLatin1String(kNewSuffix));
+    const int fd = createLocked(making);
+    if (fd < 0)
+        return errorText(errno);
+    auto file = std::make_shared<JournalFile>(fd, true);
+    // What the log held so far comes along.
+    const QByteArray bytes = read(0, size());
+    if (const int e = writeAll(fd, bytes.constData(), bytes.size())) {
+        ::unlink(encodedName(making).constData());
+        return errorText(e);
+    }
+    QString named;
+    int error = 0;
+    for (int n = 1; n < 100; ++n) {
+        named = dir.filePath(stem + (n > 1 ? QLatin1Char('-') + QString::number(n) : QString()) +
+                             QLatin1String(kNameSuffix));
+        if (::renameat2(AT_FDCWD, encodedName(making).constData(), AT_FDCWD,
+                        encodedName(named).constData(), RENAME_NOREPLACE) == 0) {
+            error = 0;
+            break;
+        }
+        error = errno;
+        if (error != EEXIST)
+            break;
+    }
+    if (error) {
+        ::unlink(encodedName(making).constData());
+        return errorText(error);
+    }
+    if (file_->named) { // moved: the old journal holds nothing the new one lacks
+        ::unlink(encodedName(path_).constData());
+        file_->named = false;
+    }
+    letGo(std::exchange(file_, file));
+    sync_->setFile(file_);
+    path_ = dir.absoluteFilePath(named);
+    written_ = bytes.size();
+    unwritten_.clear();
+    unwrittenFrom_ = 0;
+    retryTimer_.stop();
+    sync_->written();
+    return std::nullopt;
+}
+
+bool Journal::append(const char* data, qsizetype size) {
+    if (size <= 0)
+        return true;
+    if (unwrittenSize() > 0 || file_->fd < 0) {
+        if (unwrittenSize() + size > kMemoryLimit) {
+            if (!fullReported_) {
+                fullReported_ = true;
+                emit memoryFull();
+            }
+            return false;
+        }
+        unwritten_.append(data, size);
+        if (!retryTimer_.isActive())
+            retryTimer_.start(kRetryMs);
+        return true;
+    }
+    writeOrKeep(data, size);
+    return true;
+}
+
+void Journal::writeOrKeep(const char* data, qsizetype size) {
+    qsizetype done = 0;
+    int error = 0;
+    while (done < size) {
+        const ssize_t n = ::write(file_->fd, data + done, std::size_t(size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += n;
+        written_ += n;
+    }
+    if (done > 0 && file_->named)
+        sync_->written();
+    if (done < size)
+        keep(data + done, size - done, error);
+}
+
+// The rest of a write that failed waits in memory; said once a run.
+void Journal::keep(const char* data, qsizetype size, int error) {
+    unwritten_.append(data, size);
+    lastError_ = errorText(error);
+    retryTimer_.start(kRetryMs);
+    if (!failureReported_) {
+        failureReported_ = true;
+        emit writeFailed(lastError_);
+    }
+}
+
+void Journal::retry() {
+    if (file_->fd < 0 || unwrittenSize() == 0)
+        return;
+    qsizetype done = 0;
+    bool failed = false;
+    while (unwrittenSize() > 0 && done < kRetryBudget) {
+        const qsizetype n = std::min<qsizetype>(kRetryChunk, unwrittenSize());
+        const ssize_t w =
+            ::write(file_->fd, unwritten_.constData() + unwrittenFrom_, std::size_t(n));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            lastError_ = errorText(w < 0 ? errno : EIO);
+            failed = true;
+            break;
+        }
+        unwrittenFrom_ += w;
+        written_ += w;
+        done += w;
+    }
+    if (done > 0 && file_->named)
+        sync_->written();
+    if (unwrittenSize() == 0) {
+        unwritten_.clear();
+        unwrittenFrom_ = 0;
+        return;
+    }
+    if (unwrittenFrom_ > unwritten_.size() / 2) {
+        unwritten_.remove(0, unwrittenFrom_);
+        unwrittenFrom_ = 0;
+    }
+    retryTimer_.start(failed ? kRetryMs : 0);
+}
+
+QByteArray Journal::read(qint64 from, qint64 to) const {
+    from = std::clamp<qint64>(from, 0, size());
+    to = std::clamp<qint64>(to, from, size());
+    QByteArray bytes(qsizetype(to - from), Qt::Uninitialized);
+    const qint64 fromFile = std::min(to, written_) - std::min(from, written_);
+    if (fromFile > 0 && readAt(file_->fd, bytes.data(), qsizetype(fromFile), from) != 0)
+        bytes.fill('\0', qsizetype(fromFile)); // the file has gone bad under us
+    if (to > written_) {
+        const qint64 at = std::max(from, written_);
+        std::copy_n(unwritten_.constData() + unwrittenFrom_ + (at - written_), to - at,
+                    bytes.data() + fromFile);
+    }
+    return bytes;
+}
+
+void Journal::clear() {
+    retryTimer_.stop();
+    unwritten_.clear();
+    unwrittenFrom_ = 0;
+    written_ = 0;
+    if (!file_->named) {
+        letGo(std::exchange(file_, std::make_shared<JournalFile>(createUnnamed(), false)));
+        sync_->setFile(file_);
+        return;
+    }
+    // A new empty journal takes the name in one step; the old one is closed
+    // on the worker thread, however big it was.
+    const QString making = path_ + QLatin1String(kNewSuffix);
+    const int fd = createLocked(making);
+    if (fd >= 0 && ::rename(encodedName(making).constData(), encodedName(path_).constData()) == 0) {
+        letGo(std::exchange(file_, std::make_shared<JournalFile>(fd, true)));
+        sync_->setFile(file_);
+        sync_->written();
+        return;
+    }
+    if (fd >= 0) {
+        ::unlink(encodedName(making).constData());
+        ::close(fd);
+    }
+    if (::ftruncate(file_->fd, 0) == 0) {
+        sync_->written();
+        return;
+    }
+    // The old text must not come back at the next start.
+    const int error = errno;
+    ::unlink(encodedName(path_).constData());
+    file_->named = false;
+    letGo(std::exchange(file_, std::make_shared<JournalFile>(createUnnamed(), false)));
+    sync_->setFile(file_);
+    path_.clear();
+    if (!failureReported_) {
+        failureReported_ = true;
+        emit writeFailed(errorText(error));
+    }
+}
+
+void Journal::letGo(std::shared_ptr<JournalFile> file) {
+    sync_->letGo(std::move(file));
+}
+
+std::optional<QString> Journal::exportTo(const QString& path) const {
+    return appendBlock(path, file_->fd, written_, unwritten_.constData() + unwrittenFrom_,
+                       unwrittenSize());
+}
+
+void Journal::remove() {
+    if (!file_->named)
+        return;
+    ::unlink(encodedName(path_).constData());
+    file_->named = false;
+}
+
+int Journal::recoverJournals(const QString& folder, const QString& logPath) {
+    const QDir dir(folder);
+    QStringList names =
+        dir.entryList({QLatin1String(kNamePrefix) + QLatin1Char('*') + QLatin1String(kNameSuffix)},
+                      QDir::Files | QDir::System);
+    std::sort(names.begin(), names.end()); // by the start of their runs
+    int recovered = 0;
+    for (const QString& name : names) {
+        const QByteArray path = encodedName(dir.filePath(name));
+        const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {
+        }, now{};
+        // Only a plain file whose run has ended, and still under that name (a
+        // run that cleared its log has just put a new journal there).
+        const bool ended = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                           ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                           ::stat(path.constData(), &now) == 0 && now.st_ino == st.st_ino &&
+                           now.st_dev == st.st_dev;
+        if (ended && !appendBlock(logPath, fd, st.st_size, nullptr, 0)) {
+            ::unlink(path.constData());
+            ++recovered;
+        }
+        ::close(fd);
+    }
+    return recovered;
+}
+
+} // namespace qav::session

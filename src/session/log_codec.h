@@ -1,0 +1,24 @@
+#pragma once
+// The work log's text as it is kept on disk and in LOG.txt: GBK bytes. Every
+// character is one code of one or two bytes (a character GBK has no code for
+// is '?', as the system's GBK encoder writes it), so the bytes decode to
+// exactly one character per code and offsets can be counted in either.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+namespace qav::session {
+
+// A lead byte: it and the byte after it are one character.
+inline bool isGbkLead(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+
+// Appends the GBK codes of text to out; returns the number of codes written.
+qint64 encodeLogText(QStringView text, QByteArray& out);
+
+// The characters of GBK bytes that hold whole codes.
+QString decodeLogText(const char* data, qsizetype size);
+
+} // namespace qav::session
