@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPlainTextEdit>
@@ -20,6 +21,12 @@ namespace {
 constexpr const char* kInitialTextFile = "初始默认文本.txt";
 constexpr const char* kCrashResultFile = "死机测试文本-测试结果.txt";
 constexpr const char* kLogFile = "LOG.txt";
+constexpr const char* kFolderUnwritable = "无法在工作文件夹中保存文件：";
+constexpr const char* kLogKeptIn = "工作记录暂存在";
+constexpr const char* kLogOnlyInMemory = "工作记录只保存在内存中。";
+constexpr const char* kJournalKeptIn = "工作记录保存在";
+constexpr const char* kAddedAtNextStart = "中，下次在此文件夹启动时将添加到LOG.txt。";
+constexpr const char* kKeptThere = "中。";
 constexpr const char* kChunkLimitNotice =
     "字节：这是每次发送的最大文本字节长度（不含帧头的5字节）！长文本请在F320中直接测试！"
     "目前F320最多仅能缓存此字节数！大于此字节数需分包发送，但通讯握手需20ms，"
@@ -53,6 +60,23 @@ std::optional<QString> readInitialText() {
 } // namespace
 
 void Form1::Form_Load() {
+    // The logs of earlier runs that ended without closing go into LOG.txt
+    // first, each as its own block; then this run's journal starts beside it.
+    // A folder where nothing can be kept is said once; the log then lives in
+    // the temporary folder.
+    const QString folder = QDir::currentPath();
+    session::Journal::recoverJournals(folder, QDir(folder).filePath(QString::fromUtf8(kLogFile)));
+    connect(&workLog(), &session::WorkLog::storageProblem, this,
+            [this](const QString& text) { showMessage(text); });
+    if (const auto error = workLog().openJournal(folder)) {
+        const bool elsewhere = !workLog().openJournal(QDir::tempPath());
+        showMessage(QString::fromUtf8(kFolderUnwritable) + QDir::toNativeSeparators(folder) +
+                    QLatin1Char('\n') + *error + QLatin1Char('\n') +
+                    (elsewhere ? QString::fromUtf8(kLogKeptIn) +
+                                     QDir::toNativeSeparators(workLog().journalPath())
+                               : QString::fromUtf8(kLogOnlyInMemory)));
+    }
+
     // 1.-2. The initial text; the crash-test result file stays open, emptied,
     // for the whole run.
     if (const auto text = readInitialText())
@@ -107,9 +131,19 @@ bool Form1::Form_Unload() {
         serialPort().close();
     exportError_.clear();
     if (const auto error = workLog().exportTo(QString::fromUtf8(kLogFile))) {
+        // The journal stays: say where, and whether the next start finds it.
         exportError_ = *error;
+        const QFileInfo journal(workLog().journalPath());
+        if (!workLog().journalPath().isEmpty()) {
+            const bool here = journal.absolutePath() == QDir::current().absolutePath();
+            exportError_ += QLatin1Char('\n') + QString::fromUtf8(kJournalKeptIn) +
+                            (here ? journal.fileName() + QString::fromUtf8(kAddedAtNextStart)
+                                  : QDir::toNativeSeparators(journal.filePath()) +
+                                        QString::fromUtf8(kKeptThere));
+        }
         return false;
     }
+    workLog().removeJournal();
     return true;
 }
 

@@ -136,7 +136,9 @@ private:
     QString tableFolder_;
     Sequence active_ = Sequence::None;
     std::unique_ptr<QFile> crashResults_;
-    QStringList unreadableCrashTexts_; // crash-test files already reported
+    QString crashResultsProblem_;            // why it is not open, until said
+    bool crashResultsWriteReported_ = false; // a failed line is said once a run
+    QStringList unreadableCrashTexts_;       // crash-test files already reported
 };
 
 } // namespace qav::session

@@ -12,11 +12,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <utility>
 
 namespace qav::session {
 
 namespace {
 constexpr const char* kUnreadableCrashText = "无法读取测试文本文件：";
+constexpr const char* kResultFileNotOpened = "死机测试结果文件未能打开：";
+constexpr const char* kResultFileNotWritten = "死机测试结果未能写入文件：";
+constexpr const char* kRunGoesOn = "测试继续进行，工作记录照常记录每一步。";
+constexpr const char* kNotAFile = "not a plain file";
 } // namespace
 
 // --- continuous play ---
@@ -96,14 +102,25 @@ void ConsoleSession::loadEnglishChineseText() {
 // --- crash test ---
 
 bool ConsoleSession::openCrashResultFile(const QString& path) {
-    // Not when something other than a plain file has that name.
+    // Not when something other than a plain file has that name. Unbuffered:
+    // each line goes to the system as it is written, and a failure shows.
+    // Why it could not be opened is said at the first crash step.
     crashResults_ = std::make_unique<QFile>(path);
-    if ((crashResults_->exists() && !QFileInfo(*crashResults_).isFile()) ||
-        !crashResults_->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        crashResults_.reset();
-        return false;
-    }
-    return true;
+    crashResultsProblem_.clear();
+    crashResultsWriteReported_ = false;
+    const QFileInfo info(*crashResults_);
+    QString reason;
+    if (info.exists() && !info.isFile())
+        reason = info.isDir() ? qt_error_string(EISDIR) : QString::fromLatin1(kNotAFile);
+    else if (!crashResults_->open(QIODevice::WriteOnly | QIODevice::Truncate |
+                                  QIODevice::Unbuffered))
+        reason = crashResults_->errorString();
+    if (reason.isEmpty())
+        return true;
+    crashResultsProblem_ = QString::fromUtf8(kResultFileNotOpened) + path + QStringLiteral("，") +
+                           reason + QLatin1Char('\n') + QString::fromUtf8(kRunGoesOn);
+    crashResults_.reset();
+    return false;
 }
 
 void ConsoleSession::crashStep() {
@@ -127,10 +144,20 @@ void ConsoleSession::crashStep() {
         sendText_->setText(step.sendText);
 
     // Written through to the system before the chip is given the text, so
-    // the line survives a hang of the chip or the end of the console.
+    // the line survives a hang of the chip or the end of the console. A file
+    // that could not be opened, or a line that could not be written, is said
+    // once a run: the test goes on unattended.
+    if (!crashResultsProblem_.isEmpty())
+        showMessage(std::exchange(crashResultsProblem_, QString()));
     if (crashResults_ && crashResults_->isOpen()) {
-        crashResults_->write(step.resultGbk);
-        crashResults_->flush();
+        const bool written =
+            crashResults_->write(step.resultGbk) == step.resultGbk.size() && crashResults_->flush();
+        if (!written && !crashResultsWriteReported_) {
+            crashResultsWriteReported_ = true;
+            showMessage(QString::fromUtf8(kResultFileNotWritten) + crashResults_->fileName() +
+                        QStringLiteral("，") + crashResults_->errorString() + QLatin1Char('\n') +
+                        QString::fromUtf8(kRunGoesOn));
+        }
     }
 
     state_.crash = step.next;
