@@ -150,8 +150,14 @@ void ConsoleSession::crashStep() {
     if (!crashResultsProblem_.isEmpty())
         showMessage(std::exchange(crashResultsProblem_, QString()));
     if (crashResults_ && crashResults_->isOpen()) {
-        const bool written =
-            crashResults_->write(step.resultGbk) == step.resultGbk.size() && crashResults_->flush();
+        const QByteArray& line = step.resultGbk;
+        qint64 done = 0;
+        for (qint64 n = 0; done < line.size(); done += n) {
+            n = crashResults_->write(line.constData() + done, line.size() - done);
+            if (n <= 0)
+                break; // the reason is the file's error now
+        }
+        const bool written = done == line.size() && crashResults_->flush();
         if (!written && !crashResultsWriteReported_) {
             crashResultsWriteReported_ = true;
             showMessage(QString::fromUtf8(kResultFileNotWritten) + crashResults_->fileName() +
