@@ -83,7 +83,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!journals(dir.path()).contains(QFileInfo(journal).fileName()) &&
                                      journals(dir.path()).size() == 1,
                                  30'000);
-        second.terminate(); // closes the window: the export at close
+        // A reply logged means its event loop runs, so its signal handler is
+        // in place: a terminate now closes the window, with the export at close.
+        const QString next = QDir(dir.path()).filePath(journals(dir.path()).first());
+        QVERIFY(::write(chip.masterFd(), "\x41", 1) == 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!readAll(next).isEmpty(), 30'000);
+        second.terminate();
         QVERIFY(second.waitForFinished(30'000));
         QCOMPARE(journals(dir.path()), QStringList());
         const QByteArray log = readAll(QDir(dir.path()).filePath(QStringLiteral("LOG.txt")));
