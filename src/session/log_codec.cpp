@@ -43,6 +43,21 @@ const DecodeTables& decodeTables() {
     return *tables;
 }
 
+// The GBK code of every BMP code unit but the surrogates, lead byte high,
+// from the same table as the synthesis measures text by; built on first use.
+const std::array<std::uint16_t, 0x10000>& encodeTable() {
+    static const auto table = [] {
+        auto codes = std::make_unique<std::array<std::uint16_t, 0x10000>>();
+        for (char32_t u = 0; u < 0x10000; ++u) {
+            const QChar c{char16_t(u)};
+            const synthesis::GbkCode code = synthesis::gbkCharAt(QStringView(&c, 1), 0).code;
+            (*codes)[u] = std::uint16_t(code.lead << 8 | code.trail);
+        }
+        return codes;
+    }();
+    return *table;
+}
+
 } // namespace
 
 qint64 encodeLogText(QStringView text, QByteArray& out) {
@@ -51,11 +66,22 @@ qint64 encodeLogText(QStringView text, QByteArray& out) {
     char* p = out.data() + start;
     qint64 codes = 0;
     qsizetype i = 0;
+    const std::array<std::uint16_t, 0x10000>* table = nullptr;
     while (i < text.size()) {
         const char16_t u = text[i].unicode();
         ++codes;
         if (u < 0x80) { // nearly all of a log is ASCII
             *p++ = char(u);
+            ++i;
+            continue;
+        }
+        if (!QChar::isSurrogate(u)) {
+            if (!table)
+                table = &encodeTable();
+            const std::uint16_t code = (*table)[u];
+            if (code > 0xFF)
+                *p++ = char(code >> 8);
+            *p++ = char(code & 0xFF);
             ++i;
             continue;
         }

@@ -69,7 +69,7 @@ void WorkLog::append(const QString& text) {
         qsizetype to = std::min(text.size(), from + kPieceChars);
         if (to < text.size() && text[to - 1].isHighSurrogate())
             ++to;
-        encoded_.clear();
+        encoded_.resize(0); // keeps its capacity: no allocation per entry
         const qint64 codes = encodeLogText(QStringView(text).sliced(from, to - from), encoded_);
         if (!journal_.append(encoded_.constData(), encoded_.size()))
             break; // no room anywhere: said once, and not part of the log
