@@ -409,6 +409,7 @@ void Journal::clear() {
     // A new empty journal takes the name in one step; the old one is closed
     // on the worker thread, however big it was.
     const QString making = path_ + QLatin1String(kNewSuffix);
+    ::unlink(encodedName(making).constData()); // only this run uses that name
     const int fd = createLocked(making);
     if (fd >= 0 && ::rename(encodedName(making).constData(), encodedName(path_).constData()) == 0) {
         letGo(std::exchange(file_, std::make_shared<JournalFile>(fd, true)));
