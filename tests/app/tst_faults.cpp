@@ -213,10 +213,15 @@ private slots:
         QTRY_VERIFY(!f.serialPort().portOpen());
         QTest::qWait(100);
         QCOMPARE(c.messages(), QStringList{kPortMessage});
-        // The frame's entry is whole, and nothing was added behind it.
+        // The frame's entry is whole; behind it only the line with the cause.
         const QString entry = entryOf(frame);
-        QCOMPARE(f.workLog().text(), entry);
-        QCOMPARE(f.Text4->toPlainText(), QString(entry).replace(QStringLiteral("\r\n"), "\n"));
+        const QString log = f.workLog().text();
+        QVERIFY2(log.startsWith(entry + QStringLiteral("串口COM1已断开：")),
+                 qPrintable(log.right(80)));
+        QCOMPARE(log.count(QStringLiteral("\r\n")), 3);
+        f.workLogView().flush();
+        QCOMPARE(f.Text4->toPlainText(),
+                 QString(log).replace(QStringLiteral("\r\n"), "\n"));
 
         // Picking the port while the device is still gone fails with the message.
         c.messages().clear();
@@ -233,12 +238,12 @@ private slots:
         QVERIFY(c.messages().isEmpty());
         f.Command6_Click(); // the same text again, whole
         QCOMPARE(com1->read(frame.size()), frame);
-        QCOMPARE(f.workLog().text(), entry + entry);
+        QCOMPARE(f.workLog().text(), log + entry);
 
         // And the log leaves intact at close.
         c.close();
         QCOMPARE(c.readFile(QStringLiteral("LOG.txt")),
-                 gbk(QStringLiteral("导出数据\r\n") + entry + entry + QStringLiteral("\r\n")));
+                 gbk(QStringLiteral("导出数据\r\n") + log + entry + QStringLiteral("\r\n")));
     }
 
     // ---- the USB bridge goes away in the middle of a frame ----

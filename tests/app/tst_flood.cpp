@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
@@ -199,7 +200,8 @@ struct LogCensus {
     int frames = 0;
     int replies = 0;
     int versionLines = 0;
-    QString fault; // empty when every entry is one the console writes
+    qint64 overrunBytes = 0; // as the overrun lines count them
+    QString fault;           // empty when every entry is one the console writes
 };
 
 // Walks the log entry by entry. A frame entry, one of the fixed reply lines,
@@ -253,6 +255,13 @@ LogCensus takeCensus(const QString& log) {
         }
         if (matched)
             continue;
+        static const QRegularExpression overrun(
+            QStringLiteral("^串口接收溢出，丢失 (\\d+) 字节\r\n"));
+        if (const auto m = overrun.match(rest.left(64).toString()); m.hasMatch()) {
+            census.overrunBytes += m.captured(1).toLongLong();
+            p += m.capturedLength();
+            continue;
+        }
         if (rest.startsWith(versionHead)) {
             qsizetype end = log.indexOf(u"\r\n", p + versionHead.size());
             while (end >= 0 && !entryStartsAt(end + 2))
@@ -348,6 +357,8 @@ private slots:
               probe.ticks);
         QVERIFY2(census.fault.isEmpty(), qPrintable(census.fault));
         QVERIFY(census.replies > 0);
+        // Every byte lost to the full buffer is accounted for in the log.
+        QCOMPARE(census.overrunBytes, f.serialPort().droppedBytes());
         QVERIFY(probe.maxCpuMs <= kMaxStallMs);
         QVERIFY(probe.maxWallMs <= kMaxWallStallMs);
 
