@@ -7,6 +7,7 @@
 #include "link/serial_port_service.h"
 
 #include <QComboBox>
+#include <QRadioButton>
 #include <QPushButton>
 #include <QTest>
 
@@ -169,6 +170,25 @@ private slots:
         QVERIFY(!f.session().useUsbLink());
         QVERIFY(f.serialPort().portOpen());
         QVERIFY(c.messages().isEmpty());
+    }
+
+    // An option set from code or by an accessibility action runs its handler,
+    // so the link the window shows is the link in use.
+    void optionSetByValueRunsItsHandler() {
+        ConsoleFixture c;
+        app::Form1& f = c.load();
+        c.messages().clear();
+        f.Option4->setChecked(true);
+        QCOMPARE(f.state().chunkLimit, 512);
+        QVERIFY(f.session().useUsbLink());
+        QCOMPARE(c.messages().value(0), QStringLiteral(" 512") + f.state().chunkLimitNotice);
+        f.Option3->setChecked(true);
+        QCOMPARE(f.state().chunkLimit, 4091);
+        QVERIFY(!f.session().useUsbLink());
+        // A handler called from code selects its own option.
+        f.Option4_Click();
+        QVERIFY(f.Option4->isChecked() && !f.Option3->isChecked());
+        QVERIFY(f.session().useUsbLink());
     }
 };
 
