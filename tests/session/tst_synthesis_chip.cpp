@@ -1,12 +1,10 @@
 // Synthesis against the chip model on the far end of the serial line: the
 // frame is understood and the chip's replies are decoded.
-#include "app/app_helpers.h"
 #include "chip_model.h"
 #include "frame_parser.h"
 #include "link/link_helpers.h"
+#include "session_helpers.h"
 
-#include <QComboBox>
-#include <QCoreApplication>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -16,21 +14,21 @@ using namespace qav::test;
 
 class SynthesisChipTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<ConsoleFixture> console_;
+    std::unique_ptr<SessionFixture> console_;
     std::unique_ptr<PtyPort> pty_;
     std::unique_ptr<sim::ChipModel> chip_;
     sim::FrameParser parser_;
     QTimer line_;
     QStringList spoken_;
-    app::Form1* form_ = nullptr;
+
+    const QString& log() { return console_->log(); }
 
 private slots:
     void init() {
-        console_ = std::make_unique<ConsoleFixture>();
+        console_ = std::make_unique<SessionFixture>();
         pty_ = std::make_unique<PtyPort>();
         QVERIFY(pty_->linkAs(console_->dir(), 1));
-        form_ = &console_->load();
-        form_->session().setConversionTableFolder(QCoreApplication::applicationDirPath());
+        QVERIFY(console_->session().selectPort(0));
         chip_ = std::make_unique<sim::ChipModel>();
         chip_->setTimeScale(50);
         spoken_.clear();
@@ -65,30 +63,30 @@ private slots:
     void spokenAndAnswered() {
         QFETCH(int, encoding);
         QFETCH(QString, spoken);
-        form_->Combo5->setCurrentIndex(encoding);
-        form_->Combo5_Click();
-        form_->sendText().setText(u"欢迎光临"_qs);
-        form_->Command6_Click();
-        QTRY_VERIFY(form_->workLog().text().contains(u"<---- 返回：4F  芯片空闲\r\n"_qs));
+        console_->state().encodingCode = encoding;
+        console_->text().setText(u"欢迎光临"_qs);
+        console_->session().synthesize();
+        QTRY_VERIFY(log().contains(u"<---- 返回：4F  芯片空闲\r\n"_qs));
         QCOMPARE(spoken_, QStringList{spoken});
-        QVERIFY(form_->workLog().text().contains(u"<---- 返回：41  接收成功\r\n"_qs));
+        QVERIFY(log().contains(u"<---- 返回：41  接收成功\r\n"_qs));
     }
 
     void versionAnswerOnOneLine() {
         // The chip acknowledges at once and answers a moment later; the pause
         // before the read keeps the version text in one piece (the 0x41 may be
         // read with it, and then heads the string).
-        form_->Command12_Click();
+        console_->session().sendCommand(protocol::Command::QueryVersion);
         const QString tail = QString::fromLatin1(sim::ChipModel::kVersionText) + "\r\n";
-        QTRY_VERIFY(form_->workLog().text().endsWith(tail));
+        QTRY_VERIFY(log().endsWith(tail));
         QTest::qWait(100);
-        const QString log = form_->workLog().text();
-        QVERIFY(log.endsWith(tail));
-        QVERIFY(log.contains(u"<---- 返回：41  接收成功\r\n"_qs));
-        QCOMPARE(log.count(u"<---- 返回："_qs), 2);
-        QVERIFY(log.contains(QRegularExpression(u"<---- 返回：58  软件版本号：A?S"_qs)));
+        const QString text = log();
+        QVERIFY(text.startsWith(u"发出一帧，字节数  4\r\n----> FD 00 01 58 \r\n"_qs));
+        QVERIFY(text.endsWith(tail));
+        QVERIFY(text.contains(u"<---- 返回：41  接收成功\r\n"_qs));
+        QCOMPARE(text.count(u"<---- 返回："_qs), 2);
+        QVERIFY(text.contains(QRegularExpression(u"<---- 返回：58  软件版本号：A?S"_qs)));
     }
 };
 
-QTEST_MAIN(SynthesisChipTest)
+QTEST_GUILESS_MAIN(SynthesisChipTest)
 #include "tst_synthesis_chip.moc"
