@@ -199,17 +199,21 @@ private slots:
 
     void synthesisByHandEndsContinuousPlay() {
         SessionFixture s;
-        EmulatorProcess chip(s.dir(), 20);
-        QVERIFY(chip.ready());
+        PtyPort chip;
+        QVERIFY(chip.linkAs(s.dir(), 1));
         QVERIFY(s.session().selectPort(0));
+        const QByteArray hello = QByteArray::fromHex("FD 00 06 01 01 C4 E3 BA C3"); // 你好
         s.text().setText(QStringLiteral("你好"));
         QVERIFY(s.session().startContinuousPlay(100));
-        QTRY_VERIFY(frameCount(s) >= 3);
-        s.session().synthesize(); // by hand: the next idle reply starts nothing
+        QCOMPARE(chip.read(9), hello);
+        QVERIFY(chip.write("O")); // idle: the next round
+        QCOMPARE(chip.read(9), hello);
+        s.session().synthesize(); // by hand
+        QCOMPARE(chip.read(9), hello);
+        QVERIFY(chip.write("O")); // and now idle starts nothing
         QTRY_VERIFY(s.log().endsWith(QStringLiteral("<---- 返回：4F  芯片空闲\r\n")));
-        const qsizetype played = frameCount(s);
-        QTest::qWait(300);
-        QCOMPARE(frameCount(s), played);
+        QVERIFY(chip.readFor(100).isEmpty());
+        QCOMPARE(loggedFrames(s.log()).size(), 3);
         QVERIFY(s.session().countdownTimer().isActive()); // it runs on, with nothing to start
     }
 };
