@@ -8,6 +8,7 @@
 #include "link/serial_port_service.h"
 #include "link/usb_packet_sender.h"
 #include "load_helpers.h"
+#include "serial_line.h"
 #include "session_helpers.h"
 #include "synthesis/conversion_table.h"
 #include "tools/crash_test.h"
@@ -40,34 +41,6 @@ QByteArray gbkFrame(const QByteArray& text) {
     return QByteArray::fromHex("FD") + char(length >> 8) + char(length & 0xFF) +
            QByteArray::fromHex("0101") + text;
 }
-
-// Plays a chip at the far end of a pseudo-terminal: every whole frame that
-// arrives is answered with 0x4F, "idle", as a chip does once it has spoken.
-class IdleAnswerer {
-public:
-    explicit IdleAnswerer(PtyPort& pty) : pty_(pty) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { serve(); });
-        timer_.start(2);
-    }
-    int framesAnswered() const { return answered_; }
-
-private:
-    void serve() {
-        pending_ += pty_.readAvailable();
-        while (pending_.size() >= 3) {
-            const qsizetype size = 3 + (uchar(pending_[1]) << 8 | uchar(pending_[2]));
-            if (pending_.size() < size)
-                return;
-            pending_.remove(0, size);
-            ++answered_;
-            pty_.write(QByteArray(1, char(0x4F)));
-        }
-    }
-    PtyPort& pty_;
-    QTimer timer_;
-    QByteArray pending_;
-    int answered_ = 0;
-};
 
 } // namespace
 
@@ -282,11 +255,12 @@ private slots:
         SessionFixture s;
         QVERIFY(QDir(s.dir()).mkdir(tools::crashTextFileName(0)));
         s.writeFile(QStringLiteral("死机测试文本02.txt"), gbk(QStringLiteral("第二个文本")));
-        PtyPort com1;
-        QVERIFY(com1.linkAs(s.dir(), 1));
+        sim::ChipModel chip;
+        chip.setTimeScale(10'000);
+        sim::SerialLine line(&chip);
+        QVERIFY(line.open(s.dir(), 1));
         QVERIFY(s.session().selectPort(0));
         QVERIFY(s.session().openCrashResultFile(s.path(kResultFile)));
-        IdleAnswerer chip(com1);
 
         // The chip's idle replies carry the run through all fourteen steps of
         // the unreadable text and on into the next file.

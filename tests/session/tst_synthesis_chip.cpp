@@ -1,13 +1,11 @@
 // Synthesis against the chip model on the far end of the serial line: the
 // frame is understood and the chip's replies are decoded.
 #include "chip_model.h"
-#include "frame_parser.h"
-#include "link/link_helpers.h"
+#include "serial_line.h"
 #include "session_helpers.h"
 
 #include <QRegularExpression>
 #include <QTest>
-#include <QTimer>
 
 using namespace qav;
 using namespace qav::test;
@@ -15,10 +13,8 @@ using namespace qav::test;
 class SynthesisChipTest : public QObject {
     Q_OBJECT
     std::unique_ptr<SessionFixture> console_;
-    std::unique_ptr<PtyPort> pty_;
     std::unique_ptr<sim::ChipModel> chip_;
-    sim::FrameParser parser_;
-    QTimer line_;
+    std::unique_ptr<sim::SerialLine> line_;
     QStringList spoken_;
 
     const QString& log() { return console_->log(); }
@@ -26,31 +22,19 @@ class SynthesisChipTest : public QObject {
 private slots:
     void init() {
         console_ = std::make_unique<SessionFixture>();
-        pty_ = std::make_unique<PtyPort>();
-        QVERIFY(pty_->linkAs(console_->dir(), 1));
-        QVERIFY(console_->session().selectPort(0));
         chip_ = std::make_unique<sim::ChipModel>();
         chip_->setTimeScale(50);
+        line_ = std::make_unique<sim::SerialLine>(chip_.get());
+        QVERIFY(line_->open(console_->dir(), 1));
+        QVERIFY(console_->session().selectPort(0));
         spoken_.clear();
-        parser_.reset();
         connect(chip_.get(), &sim::ChipModel::utteranceStarted, this,
                 [this](int, const QString& text) { spoken_ << text; });
-        connect(chip_.get(), &sim::ChipModel::spontaneousReply, this,
-                [this](const QByteArray& bytes) { pty_->write(bytes); });
-        // The chip's end of the line: whole frames in, replies out.
-        line_.setInterval(1);
-        connect(&line_, &QTimer::timeout, this, [this] {
-            for (const auto& e : parser_.feed(pty_->readAvailable()))
-                if (e.kind == sim::FrameParser::Event::Kind::Frame)
-                    pty_->write(chip_->handleFrame(e.bytes));
-        });
-        line_.start();
     }
     void cleanup() {
-        line_.stop();
-        chip_.reset();
         console_.reset();
-        pty_.reset();
+        line_.reset();
+        chip_.reset();
     }
 
     void spokenAndAnswered_data() {
