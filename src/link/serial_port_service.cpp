@@ -235,17 +235,20 @@ void SerialPortService::handleError(int error) {
     if (!port_->isOpen())
         return;
     bool gone = error == QSerialPort::ResourceError;
+    bool hungUp = false;
     if (error == QSerialPort::ReadError || error == QSerialPort::WriteError) {
         // A hung-up tty (an adapter pulled out, the far end of a
         // pseudo-terminal closed) reads as end-of-file again and again rather
         // than failing: treat it as gone, and so too an error that keeps coming.
-        gone = lineHungUp() || ++ioErrorsInARow_ >= kIoErrorsBeforeGone;
+        hungUp = lineHungUp();
+        gone = hungUp || ++ioErrorsInARow_ >= kIoErrorsBeforeGone;
     }
     if (!gone)
         return;
     // The device went away (an adapter pulled out, the far end of a
-    // pseudo-terminal closed): close, say so once, and watch for it.
-    error_ = port_->errorString();
+    // pseudo-terminal closed): close, say so once, and watch for it. After a
+    // hang-up the port's own error text is that of a later call, not the cause.
+    error_ = hungUp ? tr("the line hung up") : port_->errorString();
     port_->close();
     watchedNumber_ = commPort_;
     watchedName_ = openedFromFolder_ ? QString() : openedName_;
