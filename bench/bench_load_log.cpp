@@ -5,9 +5,9 @@
 // before and after, the log's own size, and what an entry costs at the start
 // and at the end of the run (the append itself, and the box catching up on the
 // event loop).
-#include "app/load_helpers.h"
 #include "app/work_log_view.h"
 #include "qt_bench_main.h"
+#include "session/load_helpers.h"
 #include "session/work_log.h"
 
 #include <QApplication>

@@ -60,7 +60,7 @@ bool installSignalHandlers(QCoreApplication& app) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qav7120-emulator"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QAV_VERSION));
 
     QCommandLineParser cli;
     cli.setApplicationDescription(QStringLiteral(

@@ -417,8 +417,17 @@ void Form1::connectControls() {
     connect(Check1, &QCheckBox::toggled, this, [this] { Check1_Click(); });
     connect(Check5, &QCheckBox::toggled, this, [this] { Check5_Click(); });
     connect(Text2, &QPlainTextEdit::textChanged, this, [this] { Text2_Change(); });
-    connect(Option3, &QRadioButton::clicked, this, [this] { Option3_Click(); });
-    connect(Option4, &QRadioButton::clicked, this, [this] { Option4_Click(); });
+    // An option's handler runs whenever it becomes selected: by a click, the
+    // keyboard, an accessibility action or code. So the link that is active is
+    // always the one the window shows selected.
+    connect(Option3, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option3_Click();
+    });
+    connect(Option4, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option4_Click();
+    });
 }
 
 } // namespace qav::app

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <array>
 
 namespace qav::app {
@@ -27,11 +28,22 @@ void Form1::Combo2_Click() {
     serialPort().setSettings(QString::fromLatin1(kLineSettings[std::size_t(index)]));
 }
 
+// Called from code while the other option is selected, the handler selects
+// its own option first, which runs it again: the window always shows the
+// active link.
 void Form1::Option3_Click() {
+    if (!Option3->isChecked()) {
+        Option3->setChecked(true);
+        return;
+    }
     session_->chooseSerialLink();
 }
 
 void Form1::Option4_Click() {
+    if (!Option4->isChecked()) {
+        Option4->setChecked(true);
+        return;
+    }
     session_->chooseUsbLink();
 }
 

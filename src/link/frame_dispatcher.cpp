@@ -26,4 +26,8 @@ void FrameDispatcher::dispatch(QByteArrayView frame) {
     serial_.output(frame.sliced(kSerialSplitThreshold));
 }
 
+void FrameDispatcher::dropWaiting() {
+    usb_.dropWaiting();
+}
+
 } // namespace qav::link

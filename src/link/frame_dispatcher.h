@@ -27,6 +27,9 @@ public:
     // hands it to the packet sender, which paces it by the bridge's
     // acknowledgements.
     void dispatch(QByteArrayView frame);
+    // Frames still waiting for the USB link are not sent (each gets its
+    // work-log line), so that what comes next goes out first.
+    void dropWaiting();
 
 private:
     SerialPortService& serial_;

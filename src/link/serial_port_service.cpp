@@ -20,6 +20,9 @@ SerialPortService::SerialPortService(QObject* parent)
     replyPause_->setSingleShot(true);
     replyPause_->setTimerType(Qt::PreciseTimer);
     connect(replyPause_, &QTimer::timeout, this, [this] { deliver(); });
+    watch_ = new QTimer(this);
+    watch_->setInterval(kWatchIntervalMs);
+    connect(watch_, &QTimer::timeout, this, [this] { lookForLostPort(); });
     connect(port_, &QSerialPort::readyRead, this, [this] { readAvailable(); });
     connect(port_, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError e) { handleError(int(e)); });
@@ -107,6 +110,7 @@ QString SerialPortService::portName() const {
 }
 
 bool SerialPortService::open() {
+    stopWatching();
     error_.clear();
     if (port_->isOpen())
         return true;
@@ -115,6 +119,12 @@ bool SerialPortService::open() {
         error_ = tr("COM%1 does not exist").arg(commPort_);
         return false;
     }
+    openedFromFolder_ = name == folderEntry(commPort_, QString());
+    return openDevice(name);
+}
+
+bool SerialPortService::openDevice(const QString& name) {
+    openedName_ = name;
     port_->setPortName(name);
     if (!port_->open(QIODevice::ReadWrite)) {
         error_ = port_->errorString();
@@ -133,8 +143,41 @@ bool SerialPortService::open() {
 }
 
 void SerialPortService::close() {
+    stopWatching();
     if (port_->isOpen())
         port_->close();
+}
+
+bool SerialPortService::watching() const {
+    return watch_->isActive();
+}
+
+void SerialPortService::stopWatching() {
+    watch_->stop();
+}
+
+void SerialPortService::lookForLostPort() {
+    QString name = watchedName_;
+    if (name.isEmpty()) {
+        name = folderEntry(watchedNumber_, QString());
+    } else {
+        const auto ports = QSerialPortInfo::availablePorts();
+        const bool present = std::any_of(ports.begin(), ports.end(), [&](const QSerialPortInfo& p) {
+            return p.systemLocation() == name;
+        });
+        if (!present)
+            name.clear();
+    }
+    if (name.isEmpty() || !openDevice(name))
+        return;
+    // Still the end that went away (a pseudo-terminal whose far side is
+    // closed opens, then hangs up at once): keep looking.
+    if (lineHungUp()) {
+        port_->close();
+        return;
+    }
+    watch_->stop();
+    emit reopened();
 }
 
 void SerialPortService::output(QByteArrayView bytes) {
@@ -151,6 +194,11 @@ void SerialPortService::setReceiveHeld(bool held) {
 void SerialPortService::deliver() {
     if (held_ || received_.isEmpty())
         return;
+    if (droppedInBurst_ > 0) {
+        const qint64 lost = droppedInBurst_;
+        droppedInBurst_ = 0;
+        emit overrun(lost);
+    }
     QByteArray bytes;
     bytes.swap(received_);
     emit received(bytes);
@@ -164,6 +212,7 @@ void SerialPortService::readAvailable() {
     const qsizetype room = std::max<qsizetype>(0, kReceiveCapacity - received_.size());
     if (bytes.size() > room) {
         dropped_ += bytes.size() - room;
+        droppedInBurst_ += bytes.size() - room;
         received_.append(bytes.first(room));
     } else {
         received_.append(bytes);
@@ -186,22 +235,38 @@ void SerialPortService::handleError(int error) {
     if (!port_->isOpen())
         return;
     bool gone = error == QSerialPort::ResourceError;
+    bool hungUp = false;
     if (error == QSerialPort::ReadError || error == QSerialPort::WriteError) {
         // A hung-up tty (an adapter pulled out, the far end of a
         // pseudo-terminal closed) reads as end-of-file again and again rather
         // than failing: treat it as gone, and so too an error that keeps coming.
-        gone = lineHungUp() || ++ioErrorsInARow_ >= kIoErrorsBeforeGone;
+        hungUp = lineHungUp();
+        gone = hungUp || ++ioErrorsInARow_ >= kIoErrorsBeforeGone;
     }
     if (!gone)
         return;
     // The device went away (an adapter pulled out, the far end of a
-    // pseudo-terminal closed): close, and say so once.
-    error_ = port_->errorString();
+    // pseudo-terminal closed): close, say so once, and watch for it. After a
+    // hang-up the port's own error text is that of a later call, not the cause.
+    error_ = hungUp ? tr("the line hung up") : port_->errorString();
     port_->close();
+    watchedNumber_ = commPort_;
+    watchedName_ = openedFromFolder_ ? QString() : openedName_;
+    watch_->start();
     if (!lost_) {
         lost_ = true;
         emit deviceLost();
     }
+}
+
+// The entry named COMn in the folder (the current one when empty), by its
+// absolute path; empty when there is none.
+QString SerialPortService::folderEntry(int number, const QString& directory) {
+    const QDir dir(directory.isEmpty() ? QDir::currentPath() : directory);
+    const QFileInfo entry(dir.filePath(QStringLiteral("COM%1").arg(number)));
+    if (entry.exists() || entry.isSymLink())
+        return entry.absoluteFilePath();
+    return QString();
 }
 
 QString SerialPortService::resolvePortName(int number, const QString& directory, bool systemPorts) {
@@ -214,10 +279,8 @@ QString SerialPortService::resolvePortName(int number, const QString& directory,
     // An entry named COMn in the folder (a link to a tty or to an emulator's
     // pseudo-terminal) wins; it is opened by its absolute path, since a bare
     // name would be looked for under /dev.
-    const QDir dir(directory.isEmpty() ? QDir::currentPath() : directory);
-    const QFileInfo entry(dir.filePath(name));
-    if (entry.exists() || entry.isSymLink())
-        return entry.absoluteFilePath();
+    if (const QString entry = folderEntry(number, directory); !entry.isEmpty())
+        return entry;
 
     // Otherwise the n-th port the system reports, in the order of its path.
     if (!systemPorts)

@@ -24,6 +24,8 @@ public:
     // Received bytes wait here until they are delivered; beyond this many the
     // newest are dropped (an overrun) rather than letting the buffer grow.
     static constexpr qsizetype kReceiveCapacity = 64 * 1024;
+    // How often a port whose device vanished is looked for again.
+    static constexpr int kWatchIntervalMs = 500;
 
     explicit SerialPortService(QObject* parent = nullptr);
     ~SerialPortService() override;
@@ -39,6 +41,13 @@ public:
     // port does not exist, is in use, or cannot be configured.
     bool open();
     void close();
+
+    // After the open port's device vanished, the same port (the same COMn
+    // entry in the folder, or the same system port) is looked for until it
+    // comes back, and then opened again with the same settings. An open() or
+    // close() by the owner ends the watch.
+    bool watching() const;
+    void stopWatching();
     QString errorString() const { return error_; }
     QString portName() const; // the device the open port uses
     qint64 droppedBytes() const { return dropped_; }
@@ -63,20 +72,35 @@ public:
 signals:
     // Everything received since the last delivery, after the reply pause.
     void received(const QByteArray& bytes);
-    void deviceLost(); // the open port's device vanished; the port is closed
+    // The open port's device vanished; the port is closed and watched for.
+    // errorString() holds the system's reason.
+    void deviceLost();
+    void reopened(); // the vanished port is back and open again
+    // Received bytes were dropped because nobody took them in time; sent once
+    // per burst, before the delivery that follows it.
+    void overrun(qint64 bytes);
 
 private:
+    bool openDevice(const QString& name);
     bool applySettings();
     void readAvailable();
     void deliver();
+    void lookForLostPort();
+    static QString folderEntry(int number, const QString& directory);
     void handleError(int error);
     bool lineHungUp() const;
 
     static constexpr int kIoErrorsBeforeGone = 16;
     QSerialPort* port_ = nullptr;
     QTimer* replyPause_ = nullptr;
+    QTimer* watch_ = nullptr;
     QByteArray received_;
     qint64 dropped_ = 0;
+    qint64 droppedInBurst_ = 0;
+    QString openedName_;            // what the open port was opened by
+    bool openedFromFolder_ = false; // by the COMn entry in the folder
+    QString watchedName_;           // the system port watched for; empty: the folder entry
+    int watchedNumber_ = 0;
     qint32 baud_ = 9600;
     char parity_ = 'N';
     int dataBits_ = 8;

@@ -18,6 +18,18 @@ void UsbPacketSender::send(const QByteArray& frame) {
     pump();
 }
 
+void UsbPacketSender::dropWaiting() {
+    const qsizetype dropped = queue_.size();
+    queue_.clear();
+    for (qsizetype i = 0; i < dropped; ++i)
+        emit workLogLine(QString::fromUtf8(kDroppedLine));
+    // A new frame was only waiting for the answer to the last one.
+    if (state_ == State::AwaitingFrameAck && !frameInFlight_) {
+        timer_->stop();
+        setState(State::Idle);
+    }
+}
+
 UsbPacketSender::Ack UsbPacketSender::acknowledge() {
     switch (state_) {
     case State::AwaitingAck:

@@ -38,6 +38,7 @@ public:
     static constexpr const char* kNotConnectedLine = "操作失败请先联接";
     static constexpr const char* kAckTimeoutLine = "操作失败：等待F320应答超时，本帧已放弃";
     static constexpr const char* kWriteFailedLine = "操作失败：写入F320失败，本帧已放弃";
+    static constexpr const char* kDroppedLine = "操作失败：已停止，本帧未发出";
 
     enum class Ack {
         FullPacket, // the awaited answer to a full packet; it released the next packet
@@ -53,6 +54,11 @@ public:
 
     // Sends the frame now, or after the frames already in flight or queued.
     void send(const QByteArray& frame);
+    // Drops the frames that wait their turn, one work-log line each; the
+    // frame whose packets have begun goes on to its end, since the bridge
+    // passes each packet on to the chip as it comes and a frame cut short
+    // would swallow the bytes of the next.
+    void dropWaiting();
     // To be called for every 0x5E the bridge returns, in the order received.
     Ack acknowledge();
 

@@ -18,6 +18,12 @@ namespace {
 constexpr int kCountdownIntervalMs = 1000;
 constexpr const char* kHexPrefix = "0x";
 const QLatin1String kCrLf("\r\n");
+// Work-log lines of the links' faults and returns.
+constexpr const char* kPortLostLine = "串口COM%1已断开：%2";
+constexpr const char* kPortBackLine = "串口COM%1已重新打开";
+constexpr const char* kOverrunLine = "串口接收溢出，丢失 %1 字节";
+constexpr const char* kBridgeReadFailedLine = "F320读取失败：%1";
+constexpr const char* kBridgeBackLine = "F320已重新联接";
 } // namespace
 
 ConsoleSession::ConsoleSession(MessageSink& messages, std::unique_ptr<link::HidBridge> bridge,
@@ -27,21 +33,66 @@ ConsoleSession::ConsoleSession(MessageSink& messages, std::unique_ptr<link::HidB
     usb_ = new link::UsbPacketSender(bridge_.get(), this);
     dispatcher_ = new link::FrameDispatcher(*serial_, *usb_, this);
     countdown_.setInterval(kCountdownIntervalMs);
+    bridgeWatch_.setInterval(kBridgeWatchIntervalMs);
+    connect(&countdown_, &QTimer::timeout, this, [this] { countDown(); });
+    connect(&bridgeWatch_, &QTimer::timeout, this, [this] { lookForBridge(); });
+    connectLinks();
 
+    // A sequence holds while its message box is open, and gives the USB link
+    // one frame at a time: its next wait starts once the link has taken the
+    // frame before.
+    player_.setReadyCheck([this] { return sequenceMayGoOn(); });
+    connect(usb_, &link::UsbPacketSender::frameFinished, this, [this] { player_.readyChanged(); });
+    connect(&gate_, &MessageGate::allClosed, this, [this] { player_.readyChanged(); });
+}
+
+void ConsoleSession::connectLinks() {
     connect(serial_, &link::SerialPortService::received, this,
             [this](const QByteArray& bytes) { MSComm1_OnComm(bytes); });
-    // The adapter was pulled out or the device went away while open: the
-    // port service has closed the port; say so once.
-    connect(serial_, &link::SerialPortService::deviceLost, this,
-            [this] { showMessage(QString::fromUtf8(kPortMessage)); });
+    connect(serial_, &link::SerialPortService::deviceLost, this, [this] { onPortLost(); });
+    connect(serial_, &link::SerialPortService::reopened, this, [this] {
+        log_.append(QString::fromUtf8(kPortBackLine).arg(serial_->commPort()) + kCrLf);
+    });
+    connect(serial_, &link::SerialPortService::overrun, this, [this](qint64 bytes) {
+        log_.append(QString::fromUtf8(kOverrunLine).arg(bytes) + kCrLf);
+    });
     connect(usb_, &link::UsbPacketSender::bridgeNotFound, this,
             [this] { showMessage(QString::fromUtf8(kUsbConnectFailed)); });
     connect(usb_, &link::UsbPacketSender::workLogLine, this,
             [this](const QString& line) { log_.append(line + kCrLf); });
-    if (bridge_)
-        connect(bridge_.get(), &link::HidBridge::inputReport, this,
-                [this](const QByteArray& report) { PollBridgeReply(report); });
-    connect(&countdown_, &QTimer::timeout, this, [this] { countDown(); });
+    if (!bridge_)
+        return;
+    connect(bridge_.get(), &link::HidBridge::inputReport, this,
+            [this](const QByteArray& report) { PollBridgeReply(report); });
+    connect(bridge_.get(), &link::HidBridge::readFailed, this,
+            [this](const QString& reason) { onBridgeReadFailed(reason); });
+}
+
+bool ConsoleSession::sequenceMayGoOn() const {
+    return !gate_.isOpen() && !(useUsbLink() && usb_->busy());
+}
+
+// The adapter was pulled out or the device went away while open: the port
+// service has closed the port and watches for it to come back.
+void ConsoleSession::onPortLost() {
+    log_.append(
+        QString::fromUtf8(kPortLostLine).arg(serial_->commPort()).arg(serial_->errorString()) +
+        kCrLf);
+    showMessage(QString::fromUtf8(kPortMessage));
+}
+
+// The bridge's reader has stopped: say why, and search for the bridge until
+// it is back, so that its replies are read again without waiting for a write.
+void ConsoleSession::onBridgeReadFailed(const QString& reason) {
+    log_.append(QString::fromUtf8(kBridgeReadFailedLine).arg(reason) + kCrLf);
+    bridgeWatch_.start();
+}
+
+void ConsoleSession::lookForBridge() {
+    if (!bridge_ || !bridge_->find())
+        return;
+    bridgeWatch_.stop();
+    log_.append(QString::fromUtf8(kBridgeBackLine) + kCrLf);
 }
 
 ConsoleSession::~ConsoleSession() {
@@ -68,6 +119,8 @@ void ConsoleSession::sendCommand(protocol::Command command) {
 void ConsoleSession::stop() {
     stopSequences(); // interrupted play and the scripts end here too
     state_.continueSynthesis = false;
+    // Nothing that waits for the USB link goes before the stop.
+    dispatcher_->dropWaiting();
     sendCommand(protocol::Command::Stop);
 }
 
@@ -141,12 +194,15 @@ bool ConsoleSession::selectPort(int listIndex) {
     return false;
 }
 
+// Choosing a link ends the watch for the other one's device.
 void ConsoleSession::chooseSerialLink() {
+    bridgeWatch_.stop();
     state_.chunkLimit = protocol::kSerialChunkLimit;
     dispatcher_->setUseUsbLink(false);
 }
 
 void ConsoleSession::chooseUsbLink() {
+    serial_->stopWatching();
     state_.chunkLimit = protocol::kUsbChunkLimit;
     dispatcher_->setUseUsbLink(true);
     showMessage(QLatin1Char(' ') + QString::number(state_.chunkLimit) + state_.chunkLimitNotice);
@@ -154,8 +210,10 @@ void ConsoleSession::chooseUsbLink() {
 }
 
 bool ConsoleSession::findBridge() {
-    if (bridge_ && bridge_->find())
+    if (bridge_ && bridge_->find()) {
+        bridgeWatch_.stop();
         return true;
+    }
     showMessage(QString::fromUtf8(kUsbConnectFailed));
     return false;
 }

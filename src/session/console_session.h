@@ -46,6 +46,8 @@ public:
     static constexpr const char* kPortMessage =
         "串口不存在或被占用,若电脑没有串口，请使用USB转串口设备";
     static constexpr const char* kUsbConnectFailed = "USB连接失败";
+    // How often a bridge that failed is searched for again.
+    static constexpr int kBridgeWatchIntervalMs = 1000;
 
     // bridge: the HID bridge behind the USB link (hidapi in the program, the
     // bridge emulator in tests); none means no bridge is ever found.
@@ -117,7 +119,14 @@ public:
     void crashStep();
     void loadEnglishChineseText();
 
+    bool watchingForBridge() const { return bridgeWatch_.isActive(); }
+
 private:
+    void connectLinks();
+    void onPortLost();
+    void onBridgeReadFailed(const QString& reason);
+    void lookForBridge();
+    bool sequenceMayGoOn() const;
     SelectionSend sendSelection(protocol::Command command, std::uint8_t parameter);
     void onIdleReply();
     void performStep(const tools::TestStep& step);
@@ -132,6 +141,7 @@ private:
     link::FrameDispatcher* dispatcher_ = nullptr;
     tools::StepPlayer player_;
     QTimer countdown_;
+    QTimer bridgeWatch_;
     SendText* sendText_ = nullptr;
     QString tableFolder_;
     Sequence active_ = Sequence::None;

@@ -4,7 +4,25 @@ namespace qav::session {
 
 MessageGate::MessageGate(MessageSink& sink, QObject* parent) : QObject(parent), sink_(sink) {}
 
+void MessageGate::beginRun() {
+    inRun_ = true;
+    shownInRun_.clear();
+}
+
+void MessageGate::endRun() {
+    inRun_ = false;
+    shownInRun_.clear();
+}
+
 void MessageGate::show(const QString& text, std::function<void()> afterOk) {
+    if (inRun_) {
+        if (shownInRun_.contains(text)) {
+            if (afterOk)
+                afterOk();
+            return;
+        }
+        shownInRun_.append(text);
+    }
     for (Entry& e : entries_) {
         if (e.text == text) {
             if (afterOk)

@@ -3,12 +3,19 @@
 // time, and a message that is showing or already waiting is not repeated.
 // Others wait their turn, in order; since the console's messages are a small
 // fixed set, so is the queue.
+//
+// While a test sequence runs unattended, a message it has raised once is not
+// raised again for the rest of that run: the sequence waits while its box is
+// open (as the original's blocking box made it wait), and after OK it goes
+// on, so the engineer can reach "停止" instead of facing the same box again
+// at every step.
 
 #include "session/message_sink.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace qav::session {
@@ -22,6 +29,10 @@ public:
     // joined a box that was already showing or waiting.
     void show(const QString& text, std::function<void()> afterOk = {});
     bool isOpen() const { return open_; }
+
+    // From here to endRun(), a text already shown is not shown again.
+    void beginRun();
+    void endRun();
 
 signals:
     void opened();
@@ -38,6 +49,8 @@ private:
     MessageSink& sink_;
     QList<Entry> entries_; // the first is showing while open_
     bool open_ = false;
+    bool inRun_ = false;
+    QStringList shownInRun_;
 };
 
 } // namespace qav::session

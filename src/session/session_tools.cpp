@@ -70,9 +70,10 @@ void ConsoleSession::toggleSequence(Sequence which, int baseMs, int passes) {
         break;
     }
     active_ = which;
+    gate_.beginRun();
     player_.start(steps, [this](const tools::TestStep& step) { performStep(step); });
     if (!player_.isRunning())
-        active_ = Sequence::None;
+        stopSequences();
 }
 
 void ConsoleSession::performStep(const tools::TestStep& step) {
@@ -90,6 +91,8 @@ void ConsoleSession::performStep(const tools::TestStep& step) {
 }
 
 void ConsoleSession::stopSequences() {
+    if (active_ != Sequence::None)
+        gate_.endRun();
     active_ = Sequence::None;
     player_.stop();
 }

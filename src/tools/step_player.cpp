@@ -7,7 +7,7 @@ namespace qav::tools {
 StepPlayer::StepPlayer(QObject* parent) : QObject(parent) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &StepPlayer::runNext);
+    connect(&timer_, &QTimer::timeout, this, &StepPlayer::onTimer);
 }
 
 void StepPlayer::setTimeScale(double scale) {
@@ -30,6 +30,7 @@ void StepPlayer::start(StepList steps, Perform perform) {
 void StepPlayer::stop() {
     ++generation_;
     timer_.stop();
+    hold_ = Hold::None;
     if (!running_)
         return;
     running_ = false;
@@ -39,6 +40,7 @@ void StepPlayer::stop() {
 void StepPlayer::runNext() {
     if (!running_)
         return;
+    hold_ = Hold::None;
     const qsizetype index = next_;
     // Copied: the step may restart the player, which replaces the list.
     const TestStep step = steps_.at(index);
@@ -51,7 +53,36 @@ void StepPlayer::runNext() {
     emit stepRun(index);
     if (generation != generation_ || !running_)
         return;
-    timer_.start(scaled(step.waitMs));
+    waitMs_ = step.waitMs;
+    if (!ready()) {
+        hold_ = Hold::BeforeWait;
+        return;
+    }
+    startWait();
+}
+
+void StepPlayer::startWait() {
+    hold_ = Hold::None;
+    timer_.start(scaled(waitMs_));
+}
+
+void StepPlayer::onTimer() {
+    if (!ready()) {
+        hold_ = Hold::BeforeStep;
+        return;
+    }
+    runNext();
+}
+
+void StepPlayer::readyChanged() {
+    if (!running_ || hold_ == Hold::None || !ready())
+        return;
+    if (hold_ == Hold::BeforeWait) {
+        startWait();
+    } else {
+        hold_ = Hold::None;
+        runNext();
+    }
 }
 
 int StepPlayer::scaled(int waitMs) const {

@@ -24,6 +24,14 @@ public:
     void setTimeScale(double scale);
     double timeScale() const { return timeScale_; }
 
+    // The player holds while this is false: a step's wait starts only once
+    // it holds after the step, and a step that falls due meanwhile runs only
+    // once it holds again. The owner calls readyChanged() when it may have
+    // become true. Without one the player never holds.
+    void setReadyCheck(std::function<bool()> ready) { ready_ = std::move(ready); }
+    void readyChanged();
+    bool isHolding() const { return hold_ != Hold::None; }
+
     // Replaces whatever was playing, runs the first step at once and keeps
     // going until stop(). An empty list starts nothing.
     void start(StepList steps, Perform perform);
@@ -39,12 +47,19 @@ signals:
     void stopped();
 
 private:
+    enum class Hold { None, BeforeWait, BeforeStep };
+    void onTimer();
     void runNext();
+    void startWait();
+    bool ready() const { return !ready_ || ready_(); }
     int scaled(int waitMs) const;
 
     QTimer timer_;
     StepList steps_;
     Perform perform_;
+    std::function<bool()> ready_;
+    Hold hold_ = Hold::None;
+    int waitMs_ = 0; // of the step just run
     qsizetype next_ = 0;
     qint64 stepsRun_ = 0;
     quint64 generation_ = 0; // bumped by start and stop, so a step that restarts or stops the

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStringEncoder>
 
 namespace qav::test {
 
@@ -51,18 +50,6 @@ void ConsoleFixture::close() {
     if (form_)
         form_->close();
     form_.reset();
-}
-
-QByteArray gbk(const QString& text) {
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
-}
-
-QString hexLine(const QByteArray& bytes, const QString& prefix) {
-    QString s;
-    for (const char c : bytes)
-        s += prefix + QString::number(uchar(c) | 0x100, 16).right(2).toUpper() + QLatin1Char(' ');
-    return s;
 }
 
 } // namespace qav::test

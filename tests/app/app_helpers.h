@@ -12,6 +12,7 @@
 
 #include "app/form1.h"
 #include "app/work_log_view.h"
+#include "session/log_helpers.h"
 #include "session/message_sink.h"
 
 #include <QByteArray>
@@ -51,10 +52,5 @@ private:
     session::RecordingMessageSink* recorder_ = nullptr;
     std::unique_ptr<app::Form1> form_;
 };
-
-// GBK bytes of a text.
-QByteArray gbk(const QString& text);
-// The text of a work-log entry for a frame, as an engineer reads it.
-QString hexLine(const QByteArray& bytes, const QString& prefix = QString());
 
 } // namespace qav::test

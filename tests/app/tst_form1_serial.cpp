@@ -1,13 +1,16 @@
-// The serial link from the window: port and speed choice, one-byte commands,
-// a port that cannot be opened and one that goes away, against a real
-// pseudo-terminal linked as COMn in the working folder.
+// The link controls of the window against real pseudo-terminals linked as
+// COMn in the working folder: port and speed lists, the link options, the
+// reply box, the one-byte command buttons and the synthesise button.
 #include "app/form1.h"
 #include "app_helpers.h"
 #include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QRadioButton>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace qav;
@@ -15,7 +18,8 @@ using qav::test::ConsoleFixture;
 using qav::test::PtyPort;
 
 namespace {
-const QString kPortMessage = QString::fromUtf8(qav::session::ConsoleSession::kPortMessage);
+const QString kPortMessage =
+    QStringLiteral("串口不存在或被占用,若电脑没有串口，请使用USB转串口设备");
 
 void pick(QComboBox* combo, int index) {
     combo->setCurrentIndex(index);
@@ -69,27 +73,50 @@ private slots:
         QCOMPARE(f.state().lastFrameIndex, 3);
     }
 
-    void pickingCom3ClosesCom1AndOpensCom3() {
+    void pickingCom3MovesTheLinkThere() {
         ConsoleFixture c;
         PtyPort com1, com3;
         QVERIFY(com1.linkAs(c.dir(), 1));
         QVERIFY(com3.linkAs(c.dir(), 3));
         app::Form1& f = c.load();
-        QVERIFY(f.serialPort().portOpen());
-        f.state().continueSynthesis = true;
         pick(f.Combo1, 2);
         QVERIFY(c.messages().isEmpty());
-        QCOMPARE(f.state().serialPortNumber, 3);
-        QVERIFY(!f.state().continueSynthesis);
-        QVERIFY(f.serialPort().portOpen());
         QCOMPARE(f.serialPort().portName(), c.path(QStringLiteral("COM3")));
-        f.Command7_Click();
+        f.Command7->click();
         QCOMPARE(com3.read(4), QByteArray("\xFD\x00\x01\x02", 4));
         QCOMPARE(com1.readFor(50), QByteArray());
-        // The same entry again closes and re-opens the same port.
-        pick(f.Combo1, 2);
-        QVERIFY(f.serialPort().portOpen());
-        QVERIFY(c.messages().isEmpty());
+    }
+
+    void synthesiseButtonAndItsSettings() {
+        ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        f.sendText().setText(QStringLiteral("中a"));
+        pick(f.Combo5, 4); // Unicode, big-endian
+        f.Command6->click();
+        QCOMPARE(com1.read(9), QByteArray::fromHex("FD 00 06 01 04 4E 2D 00 61"));
+        QVERIFY(f.Command6->isEnabled());
+        QCOMPARE(f.sendText().selLength(), 2);
+
+        // Without the conversion table: the message, and the button stays usable.
+        QTemporaryDir empty;
+        f.session().setConversionTableFolder(empty.path());
+        f.Command6->click();
+        QCOMPARE(c.messages().size(), 1);
+        QVERIFY(c.messages().first().contains(QStringLiteral("找不到GBKToBig5AndUnicode.dat文件")));
+        QVERIFY(f.Command6->isEnabled());
+
+        // "回传解释" unticked: replies wait in the port.
+        f.workLog().clear();
+        f.Check1->setChecked(false);
+        QVERIFY(com1.write("A"));
+        QTest::qWait(100);
+        QVERIFY(f.workLog().text().isEmpty());
+        f.Check1->setChecked(true);
+        QVERIFY(com1.write("O"));
+        QTRY_COMPARE(f.workLog().text(), QStringLiteral("<---- 返回：41  接收成功\r\n"
+                                                        "<---- 返回：4F  芯片空闲\r\n"));
     }
 
     void baudChangeTakesEffectOnTheOpenPort() {
@@ -117,44 +144,6 @@ private slots:
         QVERIFY(!f.serialPort().portOpen());
     }
 
-    void commandWithPortClosedIsLoggedNotSent() {
-        ConsoleFixture c;
-        PtyPort com1;
-        QVERIFY(com1.linkAs(c.dir(), 1));
-        app::Form1& f = c.load();
-        f.serialPort().close();
-        c.messages().clear();
-        f.Command28_Click();
-        QCOMPARE(f.workLog().text(),
-                 QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 21 \r\n"));
-        QCOMPARE(com1.readFor(50), QByteArray());
-        QVERIFY(c.messages().isEmpty());
-    }
-
-    void vanishedDeviceClosesThePortWithOneMessage() {
-        ConsoleFixture c;
-        auto com1 = std::make_unique<PtyPort>();
-        QVERIFY(com1->linkAs(c.dir(), 1));
-        app::Form1& f = c.load();
-        QVERIFY(f.serialPort().portOpen());
-        com1->closeSlave();
-        com1->closeMaster();
-        QTRY_VERIFY(!f.serialPort().portOpen());
-        QTest::qWait(50);
-        QCOMPARE(c.messages(), QStringList{kPortMessage});
-        // The window goes on: commands are logged, nothing breaks.
-        f.Command7_Click();
-        QVERIFY(f.workLog().text().endsWith(QStringLiteral("----> FD 00 01 02 \r\n")));
-        QCOMPARE(c.messages().size(), 1);
-        // A new device under the same name is picked up by the next selection.
-        com1 = std::make_unique<PtyPort>();
-        QVERIFY(com1->linkAs(c.dir(), 1));
-        pick(f.Combo1, 0);
-        QVERIFY(f.serialPort().portOpen());
-        f.Command9_Click();
-        QCOMPARE(com1->read(4), QByteArray("\xFD\x00\x01\x04", 4));
-    }
-
     void linkChoiceKeepsThePort() {
         ConsoleFixture c;
         PtyPort com1;
@@ -169,6 +158,25 @@ private slots:
         QVERIFY(!f.session().useUsbLink());
         QVERIFY(f.serialPort().portOpen());
         QVERIFY(c.messages().isEmpty());
+    }
+
+    // An option set from code or by an accessibility action runs its handler,
+    // so the link the window shows is the link in use.
+    void optionSetByValueRunsItsHandler() {
+        ConsoleFixture c;
+        app::Form1& f = c.load();
+        c.messages().clear();
+        f.Option4->setChecked(true);
+        QCOMPARE(f.state().chunkLimit, 512);
+        QVERIFY(f.session().useUsbLink());
+        QCOMPARE(c.messages().value(0), QStringLiteral(" 512") + f.state().chunkLimitNotice);
+        f.Option3->setChecked(true);
+        QCOMPARE(f.state().chunkLimit, 4091);
+        QVERIFY(!f.session().useUsbLink());
+        // A handler called from code selects its own option.
+        f.Option4_Click();
+        QVERIFY(f.Option4->isChecked() && !f.Option3->isChecked());
+        QVERIFY(f.session().useUsbLink());
     }
 };
 

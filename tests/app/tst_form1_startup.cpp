@@ -1,14 +1,18 @@
-// Opening and closing the window: start values, the data files, the link
-// defaults, the text-box handlers and the log export at close.
+// Opening and closing the window: start values, the data files (also when
+// they are pipes or not GBK), the link defaults, the text-box handlers, and
+// the log export at close, also when LOG.txt cannot be written.
 #include "app/form1.h"
 #include "app_helpers.h"
+#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -18,12 +22,29 @@
 #include <sys/stat.h>
 
 using namespace qav;
-using qav::test::ConsoleFixture;
+using namespace qav::test;
 
 namespace {
 const QString kInitialFile = QStringLiteral("初始默认文本.txt");
 const QString kResultFile = QStringLiteral("死机测试文本-测试结果.txt");
-const QString kPortMessage = QString::fromUtf8(qav::session::ConsoleSession::kPortMessage);
+const QString kPortMessage =
+    QStringLiteral("串口不存在或被占用,若电脑没有串口，请使用USB转串口设备");
+
+// The message boxes the window has open.
+QList<QMessageBox*> openBoxes(QWidget& window) {
+    QList<QMessageBox*> open;
+    for (QMessageBox* box : window.findChildren<QMessageBox*>())
+        if (box->isVisible())
+            open.append(box);
+    return open;
+}
+
+// Presses OK on every open message box, as the engineer would.
+void pressOkOnAll(QWidget& window) {
+    for (QMessageBox* box : openBoxes(window))
+        box->button(QMessageBox::Ok)->click();
+    QCoreApplication::sendPostedEvents();
+}
 } // namespace
 
 class TestFormStartup : public QObject {
@@ -96,7 +117,7 @@ private slots:
     void initialTextShownExactly() {
         ConsoleFixture c;
         const QString text = QStringLiteral("欢迎使用，第一行\r\n第二行 [v5]\r\n\r\n末行");
-        c.writeFile(kInitialFile, test::gbk(text));
+        c.writeFile(kInitialFile, gbk(text));
         app::Form1& f = c.load();
         QCOMPARE(f.sendText().text(), text);
         QCOMPARE(f.sendText().length(), text.size());
@@ -123,7 +144,7 @@ private slots:
 
     void clearButtonEmptiesSendText() {
         ConsoleFixture c;
-        c.writeFile(kInitialFile, test::gbk(QStringLiteral("有字\r\n")));
+        c.writeFile(kInitialFile, gbk(QStringLiteral("有字\r\n")));
         app::Form1& f = c.load();
         f.Command15->click();
         QCOMPARE(f.sendText().text(), QString());
@@ -185,9 +206,9 @@ private slots:
         c.close();
         c.load().Command8_Click();
         c.close();
-        const QByteArray expected = test::gbk(
-            QStringLiteral("导出数据\r\n发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n\r\n"
-                           "导出数据\r\n发出一帧，字节数  4\r\n----> FD 00 01 03 \r\n\r\n"));
+        const QByteArray expected =
+            gbk(QStringLiteral("导出数据\r\n发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n\r\n"
+                               "导出数据\r\n发出一帧，字节数  4\r\n----> FD 00 01 03 \r\n\r\n"));
         QCOMPARE(c.readFile(QStringLiteral("LOG.txt")), expected);
     }
 
@@ -218,6 +239,94 @@ private slots:
         QVERIFY(f.isVisible()); // still there while the message is up
         QTRY_VERIFY(!f.isVisible());
         QVERIFY(!f.exportError().isEmpty());
+    }
+
+    // ---- LOG.txt cannot be written when the window closes ----
+
+    void unwritableLogAtCloseStillEnds_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a folder") << QStringLiteral("folder");
+        QTest::newRow("a pipe nobody reads") << QStringLiteral("pipe"); // would wait for ever
+        QTest::newRow("a full disk") << QStringLiteral("full");
+    }
+    void unwritableLogAtCloseStillEnds() {
+        QFETCH(QString, kind);
+        if (kind == QLatin1String("full") && !QFileInfo::exists(QStringLiteral("/dev/full")))
+            QSKIP("no /dev/full here");
+        QTemporaryDir dir;
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const QString logPath = dir.filePath(QStringLiteral("LOG.txt"));
+        {
+            // Real message boxes, as the program shows them.
+            app::Form1 f;
+            f.serialPort().setSystemPortsUsed(false);
+            f.Form_Load();
+            f.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&f));
+            pressOkOnAll(f); // the port message of start-up
+            f.Command7_Click();
+            if (kind == QLatin1String("pipe"))
+                QCOMPARE(::mkfifo(QFile::encodeName(logPath), 0600), 0);
+            else if (kind == QLatin1String("full"))
+                QVERIFY(QFile::link(QStringLiteral("/dev/full"), logPath));
+            else
+                QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("LOG.txt")));
+
+            f.close();
+            const QList<QMessageBox*> boxes = openBoxes(f);
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY(boxes.first()->text().startsWith(QStringLiteral("工作记录未能导出到LOG.txt")));
+            QTest::qWait(50);
+            QVERIFY(f.isVisible()); // until the message is acknowledged
+            QVERIFY(!f.serialPort().portOpen());
+            pressOkOnAll(f);
+            QTRY_VERIFY(!f.isVisible());
+            QVERIFY(openBoxes(f).isEmpty()); // the export is not tried again
+            // Nothing is left open, so the program's event loop ends.
+            for (QWidget* w : QApplication::topLevelWidgets())
+                QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+        }
+        QDir::setCurrent(previous);
+    }
+
+    // ---- start-up files that are not plain GBK text ----
+
+    void startUpFilesThatArePipes() {
+        // Start-up waits for no writer and no reader: the send text area
+        // stays empty, and the crash test goes without its result file.
+        ConsoleFixture c;
+        QCOMPARE(::mkfifo(QFile::encodeName(c.path(kInitialFile)), 0600), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(c.path(kResultFile)), 0600), 0);
+        app::Form1& f = c.load();
+        QCOMPARE(f.sendText().text(), QString());
+        QCOMPARE(c.messages(), QStringList{kPortMessage});
+        QVERIFY(!f.session().crashResultFile());
+    }
+
+    void initialTextWithBytesThatAreNotGbk() {
+        ConsoleFixture c;
+        // Lead bytes with a trail they cannot have (0x7F, 0x30), and a lead
+        // byte the file ends inside.
+        const QByteArray bytes = gbk(QStringLiteral("开始")) + "ab\x81\x7F" + "cd\xB0\x30\r\n" +
+                                 gbk(QStringLiteral("末")) + "\xB0";
+        c.writeFile(kInitialFile, bytes);
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        QVERIFY(c.messages().isEmpty());
+        const QString text = f.sendText().text();
+        const QString bad(QChar::ReplacementCharacter);
+        QCOMPARE(text, QStringLiteral("开始ab") + bad + QStringLiteral("\x7F") +
+                           QStringLiteral("cd") + bad + QStringLiteral("0\r\n末") + bad);
+
+        // The console goes on: the text is sent, each replacement as '?'.
+        f.Command2_Click();
+        f.Command6_Click();
+        const QByteArray frame = QByteArray::fromHex(
+            "FD 00 13 01 01 BF AA CA BC 61 62 3F 7F 63 64 3F 30 0D 0A C4 A9 3F");
+        QCOMPARE(com1.read(frame.size()), frame);
+        QCOMPARE(f.workLog().text(), frameEntry(frame));
     }
 
     void startUpTime() {

@@ -9,12 +9,18 @@
 //   ... console writes ...
 //   QCOMPARE(pty.read(4), QByteArray("\xFD\x00\x01\x02", 4));
 //
-// Header-only, so tests of any room can use it.
+// EmulatorProcess runs the emulator program on a pseudo-terminal of its own,
+// linked as COMn in a folder, for tests that want the whole chip end to end.
+//
+// Header-only, so tests of any room can use them.
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTest>
 #include <cerrno>
 #include <fcntl.h>
@@ -130,5 +136,48 @@ private:
     QString slavePath_;
     QString link_;
 };
+
+#ifdef QAV_EMULATOR_PATH // defined for the test programs
+// The emulator program (QAV_EMULATOR_PATH) serving dir/COMn. It ends with
+// the object; its trace is on standard output unless it is quiet.
+class EmulatorProcess {
+public:
+    EmulatorProcess(const QString& dir, double timeScale, bool quiet = true, int port = 1)
+        : link_(QDir(dir).filePath(QStringLiteral("COM%1").arg(port))) {
+        QStringList arguments{QStringLiteral("--dir"),        dir,
+                              QStringLiteral("--port"),       QString::number(port),
+                              QStringLiteral("--time-scale"), QString::number(timeScale)};
+        if (quiet)
+            arguments << QStringLiteral("--quiet");
+        process_.start(QStringLiteral(QAV_EMULATOR_PATH), arguments);
+    }
+    ~EmulatorProcess() { stop(); }
+    EmulatorProcess(const EmulatorProcess&) = delete;
+    EmulatorProcess& operator=(const EmulatorProcess&) = delete;
+
+    // True once the program runs and its COMn is there.
+    bool ready(int timeoutMs = 5000) {
+        return process_.waitForStarted(timeoutMs) &&
+               QTest::qWaitFor([&] { return QFileInfo(link_).isSymLink(); }, timeoutMs);
+    }
+    // Ends the program as a user would; true when it went in time.
+    bool stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return true;
+        process_.terminate();
+        if (process_.waitForFinished(5000))
+            return true;
+        process_.kill();
+        process_.waitForFinished(1000);
+        return false;
+    }
+    QProcess& process() { return process_; }
+    QString linkPath() const { return link_; }
+
+private:
+    QString link_;
+    QProcess process_;
+};
+#endif
 
 } // namespace qav::test

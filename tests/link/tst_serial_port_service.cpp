@@ -103,11 +103,15 @@ private slots:
         QTest::qWait(20);
         QByteArray got;
         connect(&port, &SerialPortService::received, [&](const QByteArray& b) { got += b; });
+        QSignalSpy overruns(&port, &SerialPortService::overrun);
         port.setReceiveHeld(false);
         QVERIFY(pty.write("y"));
         QTRY_VERIFY(!got.isEmpty());
         QCOMPARE(got.size(), SerialPortService::kReceiveCapacity);
         QCOMPARE(port.droppedBytes() + got.size(), sent + 1);
+        // The whole burst is reported once, before its delivery.
+        QCOMPARE(overruns.count(), 1);
+        QCOMPARE(overruns.first().first().toLongLong(), port.droppedBytes());
     }
 
     void settingsApplyAtOnceWhileOpen() {

@@ -3,6 +3,7 @@
 #include "tools/continuous_play.h"
 #include "tools/crash_test.h"
 #include "tools/playback_text.h"
+#include "tools/script_frames.h"
 #include "tools/step_player.h"
 #include "tools/test_steps.h"
 
@@ -15,6 +16,7 @@
 #include <limits>
 
 using namespace qav::tools;
+namespace script = qav::test::script;
 
 namespace {
 
@@ -47,57 +49,74 @@ private slots:
     void framesToTheByte() {
         QCOMPARE(announcementFrame(1),
                  hex("FD 00 10 01 01 73 6F 75 6E 64 31 30 31 20 B2 E2 CA D4 31"));
-        QCOMPARE(announcementFrame(5).right(1), hex("35"));
-        QCOMPARE(endOfTestsFrame(),
-                 hex("FD 00 21 01 01") + gbk(QStringLiteral("sound101 测试完毕，会再循环测试")));
+        QCOMPARE(announcementFrame(4), script::announcement(4));
+        QCOMPARE(announcementFrame(5), script::announcement(5));
+        QCOMPARE(endOfTestsFrame(), script::endOfTests());
         QCOMPARE(endOfTestsFrame().size(), 36);
         // All five characters, with a length that covers every byte sent.
-        QCOMPARE(cycleMarkerFrame(), hex("FD 00 0C 01 01 D4 D9 D1 AD BB B7 B2 E2 CA D4"));
-        const QByteArray b = gbkTextFrame(sampleTextB());
-        QCOMPARE(b.size(), 72);
-        QCOMPARE(b.left(5), hex("FD 00 45 01 01"));
-        const QString text = playbackTestText();
-        QCOMPARE(text.count(QStringLiteral("\r\n")), 14);
-        QCOMPARE(text.count(QLatin1Char('\n')), 14);
-        QVERIFY(text.startsWith(sampleTextA() + QStringLiteral("\r\n\r\n") + sampleTextB() +
-                                QStringLiteral("”\r\n\r\n") + sampleTextC() +
-                                QStringLiteral("\r\n")));
+        QCOMPARE(cycleMarkerFrame(), script::cycleMarker());
+        QCOMPARE(gbkTextFrame(QStringLiteral("打断")), hex("FD 00 06 01 01 B4 F2 B6 CF"));
+    }
+
+    void playbackTextLineByLine() {
+        const QString address = QStringLiteral("www.example.com");
+        const QStringList lines = {
+            QStringLiteral("默认自动判断，如：[g0]") + address +
+                QStringLiteral("[d]。设置成中文，  如：[g1]") + address +
+                QStringLiteral("[d]。设置成英文，  如：[g2]") + address + QStringLiteral("[d]"),
+            QString(),
+            QStringLiteral("Beijing：Tonight to tomorrow ，Cloudy with showers to 19 ℃ ~ 12 ℃”"),
+            QString(),
+            address + QStringLiteral("。-0.17%。-12.6℃。传真是:021-55506218 。联通3G。"
+                                     "sound101 sound102 。[f0]这是发音风格为一字一顿的效果；[d]"),
+            QString(),
+            QString(),
+            QStringLiteral("测试1：打断再合成 或 播完再合成（对于上面3个文本，按顺序）"),
+            QStringLiteral("测试2：合成过程中：暂停，恢复，停止"),
+            QStringLiteral("测试3：合成过程中：Standy，唤醒"),
+            QString(),
+            QString(),
+            QStringLiteral("【接着点击“内测45”按钮完成以下测试"),
+            QStringLiteral("测试4：打断再合成"),
+            QStringLiteral("测试5：播完再合成"),
+        };
+        QCOMPARE(playbackTestLines(), lines);
+        QCOMPARE(playbackTestText(), lines.join(QStringLiteral("\r\n")));
+        // Texts A, B and C are lines 1, 3 (without its quotation mark) and 5.
+        QCOMPARE(gbkTextFrame(sampleTextA()), script::textA());
+        QCOMPARE(gbkTextFrame(sampleTextB()), script::textB());
+        QCOMPARE(gbkTextFrame(sampleTextC()), script::textC());
     }
 
     void script123() {
         const StepList steps = qav::tools::script123();
-        QCOMPARE(steps.size(), 147);
+        QList<script::Step> expected = script::script123Steps();
+        QCOMPARE(expected.size(), 147);
+        QStringList expectedLabels;
+        QList<int> expectedWaits;
+        for (const script::Step& s : expected) {
+            expectedLabels << s.label;
+            expectedWaits << s.waitMs;
+        }
+        QCOMPARE(labels(steps), expectedLabels);
+        QCOMPARE(waits(steps), expectedWaits);
+        QList<QByteArray> frames;
+        for (const TestStep& s : steps)
+            frames << s.frame;
+        QCOMPARE(frames, script::script123FrameList());
+
+        // What one pass adds up to.
         int total = 0;
-        for (int w : waits(steps))
+        for (int w : expectedWaits)
             total += w;
         QCOMPARE(total, 301200);
         QMap<QString, int> count;
-        for (const QString& l : labels(steps))
+        for (const QString& l : expectedLabels)
             ++count[l];
-        const QMap<QString, int> expected{{"N1", 1}, {"N2", 1}, {"N3", 1},  {"E", 1},
-                                          {"A", 16}, {"B", 14}, {"C", 16},  {"P", 33},
-                                          {"R", 31}, {"S", 3},  {"SB", 15}, {"W", 15}};
-        QCOMPARE(count, expected);
-        // Each label stands for one frame, text frames with encoding code 1.
-        const QMap<QString, QByteArray> frames{{"A", gbkTextFrame(sampleTextA())},
-                                               {"B", gbkTextFrame(sampleTextB())},
-                                               {"C", gbkTextFrame(sampleTextC())},
-                                               {"S", hex("FD000102")},
-                                               {"P", hex("FD000103")},
-                                               {"R", hex("FD000104")},
-                                               {"SB", hex("FD000122")},
-                                               {"W", hex("FD0001FF")},
-                                               {"E", endOfTestsFrame()},
-                                               {"N1", announcementFrame(1)},
-                                               {"N2", announcementFrame(2)},
-                                               {"N3", announcementFrame(3)}};
-        for (const TestStep& s : steps)
-            QCOMPARE(s.frame, frames.value(s.label));
-        // B is left out at the two long intervals; the tests start where they should.
-        QCOMPARE(labels(steps.mid(25, 5)), QStringList({"A", "C", "A", "C", "N2"}));
-        QCOMPARE(waits(steps.mid(25, 4)), QList<int>({15000, 15000, 25000, 25000}));
-        QCOMPARE(labels(steps.mid(99, 2)), QStringList({"S", "N3"}));
-        QCOMPARE(waits(steps.mid(143, 4)), QList<int>({8000, 1000, 1000, 4000}));
+        const QMap<QString, int> counts{{"N1", 1}, {"N2", 1}, {"N3", 1},  {"E", 1},
+                                        {"A", 16}, {"B", 14}, {"C", 16},  {"P", 33},
+                                        {"R", 31}, {"S", 3},  {"SB", 15}, {"W", 15}};
+        QCOMPARE(count, counts);
     }
 
     void script45BothLinks() {
@@ -110,7 +129,9 @@ private slots:
             QCOMPARE(waits(steps),
                      QList<int>({2000, 0, 200, 500, 1000, 1500, 2000, 3000, 5000, 10000, 20000,
                                  30000, 2000, 0, limit == 4091 ? 360000 : 70000, 4000}));
-            QCOMPARE(steps.at(12).frame, announcementFrame(5));
+            QCOMPARE(steps.at(0).frame, script::announcement(4));
+            QCOMPARE(steps.at(12).frame, script::announcement(5));
+            QCOMPARE(steps.at(15).frame, script::endOfTests());
         }
     }
 
@@ -129,6 +150,35 @@ private slots:
         QCOMPARE(readInterruptSetting(QStringLiteral("0")), std::optional<int>(0));
         for (const char* bad : {"", "abc", "12a", "-1", "32768", "nan"})
             QVERIFY2(!readInterruptSetting(QString::fromLatin1(bad)), bad);
+    }
+
+    // Each tag variant's send text and result line, from the step before it.
+    void crashStepTexts_data() {
+        QTest::addColumn<int>("variant");
+        QTest::addColumn<QString>("front");
+        QTest::addColumn<QString>("back");
+        const char* const variants[][2] = {
+            {"", ""},          {"[s0][t0][v3]", ""}, {"[s10][t10][v10]", ""}, {"[g1]", "[g0]"},
+            {"[g2]", "[g0]"},  {"[h1]", ""},         {"[k10]", ""},           {"[n1]", ""},
+            {"[n2]", ""},      {"[g1][h1]", ""},     {"[g2][h1]", ""},        {"[o1]", ""},
+            {"[s0][t10]", ""}, {"[s10][t0]", ""}};
+        for (int v = 1; v <= 14; ++v)
+            QTest::addRow("variant %d", v) << v << QString::fromLatin1(variants[v - 1][0])
+                                           << QString::fromLatin1(variants[v - 1][1]);
+    }
+    void crashStepTexts() {
+        QFETCH(int, variant);
+        QFETCH(QString, front);
+        QFETCH(QString, back);
+        const CrashStep step = planCrashStep({variant - 1, 2, 0}, QStringLiteral("文本\r\n末"));
+        QCOMPARE(step.tagVariant, variant);
+        QCOMPARE(step.sendText, QStringLiteral("[d][g1][s10] 1- 3- %1[g0][d]\r\n").arg(variant) +
+                                    front + QStringLiteral("\r\n\r\n文本\r\n末") + back);
+        QCOMPARE(
+            step.resultLine,
+            QStringLiteral("循环序号： 1    文本序号： 3    控制标记序号： %1\r\n").arg(variant));
+        QCOMPARE(step.next.tagStep, variant == 14 ? 0 : variant);
+        QCOMPARE(step.next.textIndex, variant == 14 ? 3 : 2);
     }
 
     void crashCountersStayInRange() {

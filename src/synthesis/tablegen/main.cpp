@@ -62,6 +62,79 @@ QHash<char16_t, QList<char16_t>> readTraditionalForms(const QString& path) {
     return forms;
 }
 
+// The code pages the table is built from.
+struct CodePages {
+    QStringDecoder gbk{"GBK", QStringConverter::Flag::Stateless};
+    QStringEncoder big5{"Big5", QStringConverter::Flag::Stateless};
+    QStringDecoder big5Decoder{"Big5", QStringConverter::Flag::Stateless};
+
+    bool usable() const { return gbk.isValid() && big5.isValid() && big5Decoder.isValid(); }
+
+    // The BIG5 code of a character, when it round-trips; -1 otherwise.
+    int big5Of(char16_t u) {
+        const QChar c{u};
+        const QByteArray b = big5.encode(QStringView(&c, 1));
+        if (b.size() != 2)
+            return -1;
+        const QString back = big5Decoder.decode(b);
+        if (back.size() != 1 || back[0].unicode() != u)
+            return -1;
+        return std::uint8_t(b[0]) << 8 | std::uint8_t(b[1]);
+    }
+};
+
+struct Counts {
+    int direct = 0, traditional = 0, none = 0, invalid = 0;
+};
+
+// The BIG5 code for a GBK character: its own, or its traditional form's;
+// -1 when there is none.
+int big5For(char16_t unicode, CodePages& pages, const QHash<char16_t, QList<char16_t>>& forms,
+            Counts& counts) {
+    if (QChar::isSurrogate(unicode) || QChar(unicode).category() == QChar::Other_PrivateUse)
+        return -1;
+    if (const int code = pages.big5Of(unicode); code >= 0) {
+        ++counts.direct;
+        return code;
+    }
+    for (char16_t t : forms.value(unicode)) {
+        if (const int code = pages.big5Of(t); code >= 0) {
+            ++counts.traditional;
+            return code;
+        }
+    }
+    return -1;
+}
+
+QByteArray buildTable(CodePages& pages, const QHash<char16_t, QList<char16_t>>& forms,
+                      Counts& counts) {
+    QByteArray table;
+    table.reserve(24066 * 4);
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            const char pair[2] = {char(lead), char(trail)};
+            const QString s = pages.gbk.decode(QByteArrayView(pair, 2));
+            char16_t unicode = kFullWidthQuestion;
+            int code = -1;
+            if (s.size() == 1 && s[0].unicode() != 0xFFFD) {
+                unicode = s[0].unicode();
+                code = big5For(unicode, pages, forms, counts);
+                if (code < 0)
+                    ++counts.none;
+            } else {
+                ++counts.invalid;
+            }
+            if (code < 0)
+                code = kBig5QuestionLead << 8 | kBig5QuestionTrail;
+            table.append(char(code & 0xFF));
+            table.append(char(code >> 8));
+            table.append(char(unicode & 0xFF));
+            table.append(char(unicode >> 8));
+        }
+    }
+    return table;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -69,15 +142,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s OUTPUT [ST_CHARACTERS_TXT]\n", argv[0]);
         return 2;
     }
-    QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
-    QStringEncoder big5("Big5", QStringConverter::Flag::Stateless);
-    QStringDecoder big5Decoder("Big5", QStringConverter::Flag::Stateless);
-    if (!gbk.isValid() || !big5.isValid() || !big5Decoder.isValid()) {
+    CodePages pages;
+    if (!pages.usable()) {
         std::fprintf(stderr, "GBK or Big5 code page not available\n");
         return 1;
     }
     // windows-950 is the Big5 that has the euro sign at A3 E1.
-    if (big5.encode(QStringView(u"\u20AC")) != QByteArray("\xA3\xE1")) {
+    if (pages.big5.encode(QStringView(u"\u20AC")) != QByteArray("\xA3\xE1")) {
         std::fprintf(stderr, "the Big5 code page is not windows-950\n");
         return 1;
     }
@@ -89,58 +160,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // The BIG5 code of a character, when it round-trips.
-    auto big5Of = [&](char16_t u) -> int {
-        const QChar c{u};
-        const QByteArray b = big5.encode(QStringView(&c, 1));
-        if (b.size() != 2)
-            return -1;
-        const QString back = big5Decoder.decode(b);
-        if (back.size() != 1 || back[0].unicode() != u)
-            return -1;
-        return std::uint8_t(b[0]) << 8 | std::uint8_t(b[1]);
-    };
-
-    QByteArray table;
-    table.reserve(24066 * 4);
-    int direct = 0, traditional = 0, none = 0, invalid = 0;
-    for (int lead = 0x81; lead <= 0xFE; ++lead) {
-        for (int trail = 0x40; trail <= 0xFE; ++trail) {
-            const char pair[2] = {char(lead), char(trail)};
-            const QString s = gbk.decode(QByteArrayView(pair, 2));
-            char16_t unicode = kFullWidthQuestion;
-            int code = -1;
-            if (s.size() == 1 && s[0].unicode() != 0xFFFD) {
-                unicode = s[0].unicode();
-                if (!QChar::isSurrogate(unicode) &&
-                    QChar(unicode).category() != QChar::Other_PrivateUse) {
-                    code = big5Of(unicode);
-                    if (code >= 0) {
-                        ++direct;
-                    } else {
-                        for (char16_t t : forms.value(unicode)) {
-                            code = big5Of(t);
-                            if (code >= 0) {
-                                ++traditional;
-                                break;
-                            }
-                        }
-                    }
-                }
-                if (code < 0)
-                    ++none;
-            } else {
-                ++invalid;
-            }
-            if (code < 0)
-                code = kBig5QuestionLead << 8 | kBig5QuestionTrail;
-            table.append(char(code & 0xFF));
-            table.append(char(code >> 8));
-            table.append(char(unicode & 0xFF));
-            table.append(char(unicode >> 8));
-        }
-    }
-
+    Counts counts;
+    const QByteArray table = buildTable(pages, forms, counts);
     QFile out(QString::fromLocal8Bit(argv[1]));
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(table) != table.size()) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
@@ -148,6 +169,7 @@ int main(int argc, char** argv) {
     }
     std::printf("%s: %d records; BIG5 direct %d, via traditional form %d, none %d; "
                 "not GBK %d\n",
-                argv[1], int(table.size() / 4), direct, traditional, none, invalid);
+                argv[1], int(table.size() / 4), counts.direct, counts.traditional, counts.none,
+                counts.invalid);
     return 0;
 }

@@ -2,17 +2,13 @@
 // thousand synthesis-and-idle cycles at a high time scale. The engineer's
 // habit of clearing the log now and then is followed, so what stays resident
 // besides the log's own text must not grow.
-#include "app_helpers.h"
 #include "chip_model.h"
 #include "link/serial_port_service.h"
 #include "load_helpers.h"
 #include "serial_line.h"
+#include "session_helpers.h"
 
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTest>
 
 using namespace qav;
@@ -27,11 +23,9 @@ constexpr int kWarmUpCycles = 200;
 constexpr int kClearEvery = 500; // cycles between two clicks on the clear button
 constexpr double kMaxGrowthMB = 5;
 
-// What the log itself holds: its text, and the box's copy of it.
-double logMB(app::Form1& f) {
-    return (double(f.workLog().text().size()) * 2 +
-            double(f.Text4->document()->characterCount()) * 2) /
-           (1024 * 1024);
+// What the log itself holds: its text.
+double logMB(SessionFixture& s) {
+    return double(s.log().size()) * 2 / (1024 * 1024);
 }
 
 } // namespace
@@ -40,16 +34,16 @@ class SoakTest : public QObject {
     Q_OBJECT
 private slots:
     void continuousPlayCycles() {
-        ConsoleFixture console;
+        SessionFixture console;
         sim::ChipModel chip;
         chip.setTimeScale(10'000);
         sim::SerialLine line(&chip);
         QString error;
         QVERIFY2(line.open(console.dir(), 1, &error), qPrintable(error));
-        app::Form1& f = console.load();
-        QVERIFY(f.serialPort().portOpen());
-        f.Combo2->setCurrentIndex(3); // 115200 baud: the shortest pause before a reply is read
-        f.Combo2_Click();
+        session::ConsoleSession& f = console.session();
+        QVERIFY(f.selectPort(0));
+        // 115200 baud: the shortest pause before a reply is read.
+        QVERIFY(f.serialPort().setSettings(QStringLiteral("115200,N,8,1")));
 
         int cycles = 0;
         double startMB = 0;
@@ -57,31 +51,28 @@ private slots:
         QObject::connect(&chip, &sim::ChipModel::utteranceStarted, &chip, [&] {
             ++cycles;
             if (cycles % kClearEvery == 0)
-                f.Command2->click();
+                f.workLog().clear();
             if (cycles == kWarmUpCycles) {
-                f.workLogView().flush();
                 startMB = residentMB();
-                startLogMB = logMB(f);
+                startLogMB = logMB(console);
             }
         });
 
-        f.sendText().setText(QStringLiteral("欢迎光临，welcome. ") + QString(60, u'测'));
-        f.Text2->setPlainText(QStringLiteral("100000"));
+        console.text().setText(QStringLiteral("欢迎光临，welcome. ") + QString(60, u'测'));
         QElapsedTimer took;
         took.start();
-        f.Command3->click();
+        QVERIFY(f.startContinuousPlay(100000));
         QVERIFY(runUntil([&] { return cycles >= kCycles; }, 240'000));
         const double seconds = took.elapsed() / 1000.0;
-        f.Command7->click();
+        f.stop();
         // Play ends: the chip falls silent and no further frame follows.
         runFor(200);
         const int framesAfterStop = chip.frameCount();
         runFor(200);
         QCOMPARE(chip.frameCount(), framesAfterStop);
         QCOMPARE(chip.state(), sim::ChipModel::State::Idle);
-        f.workLogView().flush();
         const double endMB = residentMB();
-        const double endLogMB = logMB(f);
+        const double endLogMB = logMB(console);
         const double growth = (endMB - endLogMB) - (startMB - startLogMB);
         qInfo("%d cycles in %.1f s (%.2f ms a cycle); resident %.1f MB after %d cycles, "
               "%.1f MB at the end; the log holds %.2f MB then and %.2f MB now; "
@@ -95,5 +86,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SoakTest)
+QTEST_GUILESS_MAIN(SoakTest)
 #include "tst_soak.moc"

@@ -1,0 +1,101 @@
+#pragma once
+// Test helper: a console session without a window, in a fresh working folder.
+//
+//   SessionFixture s;                          // temp folder is now the current dir
+//   PtyPort com1;  com1.linkAs(s.dir(), 1);    // a serial device, if the test wants one
+//   s.session().selectPort(0);                 // COM1, as start-up opens it
+//   s.text().setText(u"欢迎"_qs);             // the send text area
+//   s.session().synthesize();
+//   QCOMPARE(s.log(), ...);                     // the work log's text
+//   QCOMPARE(s.messages(), QStringList{...});   // message boxes, recorded
+//
+// SessionFixture(SessionFixture::emulatedBridge()) puts the bridge emulator
+// behind the USB link. The serial port looks for COMn in the folder only,
+// never at the machine's own ports. The previous current directory comes
+// back when the fixture goes.
+
+#include "session/console_session.h"
+#include "session/log_helpers.h"
+#include "session/message_sink.h"
+#include "session/send_text.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace qav::sim {
+class EmulatedBridge;
+}
+
+namespace qav::test {
+
+// The send text area held in a string, counted as the window's text box
+// counts it: line breaks are CR LF (a lone CR or LF becomes one), selection
+// start and length are in those units, a selection never starts or ends
+// between CR and LF, and setting the start collapses the selection.
+class MemorySendText : public session::SendText {
+public:
+    QString text() const override { return text_; }
+    void setText(const QString& text) override;
+    qsizetype length() const override { return text_.size(); }
+
+    qsizetype selStart() const override { return start_; }
+    qsizetype selLength() const override { return length_; }
+    void setSelStart(qsizetype start) override;
+    void setSelLength(qsizetype length) override;
+    QString selectedText() const override { return text_.mid(start_, length_); }
+
+    void setFocus() override { ++focusRequests; }
+    int focusRequests = 0;
+
+private:
+    qsizetype outsidePair(qsizetype offset) const;
+
+    QString text_;
+    qsizetype start_ = 0;
+    qsizetype length_ = 0;
+};
+
+class SessionFixture {
+public:
+    // The chunk-limit notice the fixture gives the session; the window
+    // gives it its own at start-up.
+    static constexpr const char* kNotice = "字节：";
+
+    explicit SessionFixture(std::unique_ptr<link::HidBridge> bridge = {});
+    ~SessionFixture();
+    SessionFixture(const SessionFixture&) = delete;
+    SessionFixture& operator=(const SessionFixture&) = delete;
+
+    // The bridge emulator, its chip 1000 times faster than real time.
+    static std::unique_ptr<link::HidBridge> emulatedBridge();
+
+    QString dir() const { return dir_.path(); }
+    QString path(const QString& name) const;
+    void writeFile(const QString& name, const QByteArray& bytes) const;
+    QByteArray readFile(const QString& name) const;
+
+    session::ConsoleSession& session() { return *session_; }
+    session::ConsoleState& state() { return session_->state(); }
+    const QString& log() const { return session_->workLog().text(); }
+    MemorySendText& text() { return text_; }
+    session::RecordingMessageSink& sink() { return sink_; }
+    QStringList& messages() { return sink_.messages; }
+    // The bridge, when it is the emulator.
+    sim::EmulatedBridge* emulator() const { return emulator_; }
+
+    // The USB link, with its chunk-limit notice taken off the messages.
+    void useUsbLink();
+
+private:
+    QTemporaryDir dir_;
+    QString previousDir_;
+    session::RecordingMessageSink sink_;
+    MemorySendText text_;
+    sim::EmulatedBridge* emulator_ = nullptr;
+    std::unique_ptr<session::ConsoleSession> session_;
+};
+
+} // namespace qav::test

@@ -1,0 +1,140 @@
+// The crash test in the session: the steps one by one, the result file as it
+// is written, and a whole loop driven by the chip emulator's idle replies.
+#include "emulated_bridge.h"
+#include "link/link_helpers.h"
+#include "link/serial_port_service.h"
+#include "session_helpers.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+using namespace qav;
+using namespace qav::test;
+
+namespace {
+
+const QString kResultFile = QStringLiteral("死机测试文本-测试结果.txt");
+
+QString textFile(int number) {
+    return QStringLiteral("死机测试文本%1.txt").arg(number, 2, 10, QLatin1Char('0'));
+}
+
+QString resultLine(int loop, int text, int variant) {
+    return QStringLiteral("循环序号： %1    文本序号： %2    控制标记序号： %3\r\n")
+        .arg(loop)
+        .arg(text)
+        .arg(variant);
+}
+
+} // namespace
+
+class TestCrashTest : public QObject {
+    Q_OBJECT
+private slots:
+    void stepsWithoutChip() {
+        SessionFixture s;
+        s.writeFile(textFile(1), gbk(QStringLiteral("第一个文本")));
+        QVERIFY(s.session().openCrashResultFile(s.path(kResultFile)));
+
+        s.session().crashStep();
+        QCOMPARE(s.text().text(),
+                 QStringLiteral("[d][g1][s10] 1- 1- 1[g0][d]\r\n\r\n\r\n第一个文本"));
+        // On disk before the next step, while the session keeps the file open.
+        QCOMPARE(s.readFile(kResultFile), gbk(resultLine(1, 1, 1)));
+        QCOMPARE(s.state().crash.tagStep, 1);
+        QCOMPARE(loggedFrames(s.log()),
+                 QList<QByteArray>{QByteArray::fromHex("FD 00 2D 01 01") +
+                                   gbk(QStringLiteral("[d][g1][s10] 1- 1- 1[g0][d]\r\n\r\n\r\n"
+                                                      "第一个文本"))});
+
+        for (int i = 2; i <= 14; ++i)
+            s.session().crashStep();
+        QCOMPARE(s.text().text(), QStringLiteral("[d][g1][s10] 1- 1- 14[g0][d]\r\n"
+                                                 "[s10][t0]\r\n\r\n第一个文本"));
+        QCOMPARE(s.state().crash.tagStep, 0);
+        QCOMPARE(s.state().crash.textIndex, 1);
+
+        for (int i = 15; i <= 140; ++i)
+            s.session().crashStep();
+        // The missing files were created empty; the last step speaks the header only.
+        QVERIFY(QFileInfo::exists(s.path(textFile(10))));
+        QCOMPARE(QFileInfo(s.path(textFile(10))).size(), 0);
+        QCOMPARE(s.text().text(), QStringLiteral("[d][g1][s10] 1- 10- 14[g0][d]\r\n"
+                                                 "[s10][t0]\r\n\r\n"));
+        QCOMPARE(s.state().crash.loopIndex, 1);
+        QCOMPARE(s.state().crash.textIndex, 0);
+        const QStringList lines = gbkText(s.readFile(kResultFile)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 141);
+        QCOMPARE(lines.at(139) + QStringLiteral("\r\n"), resultLine(1, 10, 14));
+        s.session().crashStep();
+        QVERIFY(gbkText(s.readFile(kResultFile)).endsWith(resultLine(2, 1, 1)));
+        QCOMPARE(loggedFrames(s.log()).size(), 141);
+        QVERIFY(s.messages().isEmpty());
+    }
+
+    void unreadableTextIsReportedOnce() {
+        SessionFixture s;
+        QVERIFY(QDir(s.dir()).mkdir(textFile(1)));
+        for (int i = 0; i < 3; ++i)
+            s.session().crashStep();
+        QCOMPARE(s.messages(), QStringList{QStringLiteral("无法读取测试文本文件：") + textFile(1)});
+        // The step went on with an empty text.
+        QCOMPARE(s.text().text(), QStringLiteral("[d][g1][s10] 1- 1- 3[g0][d]\r\n"
+                                                 "[s10][t10][v10]\r\n\r\n"));
+    }
+
+    void drivenByIdleReplies() {
+        SessionFixture s;
+        for (int i = 1; i <= 10; ++i)
+            s.writeFile(textFile(i), gbk(QStringLiteral("文本%1").arg(i)));
+        EmulatorProcess chip(s.dir(), 200);
+        QVERIFY(chip.ready());
+        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().openCrashResultFile(s.path(kResultFile)));
+
+        // Idle replies before the first step start nothing.
+        s.text().setText(QStringLiteral("先说一句"));
+        s.session().synthesize();
+        QTRY_VERIFY(s.log().contains(QStringLiteral("<---- 返回：4F  芯片空闲\r\n")));
+        QTest::qWait(200);
+        QVERIFY(s.readFile(kResultFile).isEmpty());
+        QCOMPARE(s.text().text(), QStringLiteral("先说一句"));
+
+        // One step, then the chip's idle replies carry the test through a whole loop.
+        s.session().crashStep();
+        auto lineCount = [&] { return s.readFile(kResultFile).count("\r\n"); };
+        QTRY_VERIFY_WITH_TIMEOUT(lineCount() >= 141, 45000);
+        s.session().setRepliesDecoded(false);
+        QTest::qWait(300);
+        const qsizetype stopped = lineCount();
+        QTest::qWait(500);
+        QCOMPARE(lineCount(), stopped); // not decoded: idle replies no longer advance it
+
+        QString expected;
+        for (int text = 1; text <= 10; ++text)
+            for (int variant = 1; variant <= 14; ++variant)
+                expected += resultLine(1, text, variant);
+        expected += resultLine(2, 1, 1);
+        QVERIFY(gbkText(s.readFile(kResultFile)).startsWith(expected));
+        // The fifth text under variant 5, as the chip was given it.
+        QVERIFY(s.log().contains(
+            hexLine(gbk(QStringLiteral("[d][g1][s10] 1- 5- 5[g0][d]\r\n[g2]\r\n\r\n文本5[g0]")))));
+    }
+
+    void onTheUsbLinkOnlyStepsByHand() {
+        SessionFixture s(SessionFixture::emulatedBridge());
+        s.useUsbLink();
+        s.session().crashStep();
+        // The chip reports idle over the bridge; that starts no further step.
+        QTRY_VERIFY(s.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")));
+        QTest::qWait(100);
+        QCOMPARE(s.state().crash.tagStep, 1);
+        QCOMPARE(s.emulator()->framesReceived().size(), 1);
+        s.session().crashStep();
+        QCOMPARE(s.state().crash.tagStep, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCrashTest)
+#include "tst_crash_test.moc"
