@@ -9,9 +9,9 @@
 // - "清空" of the 1 GB log (target 50 ms), the export at close of a 100 MB
 //   log (target 1 s), and the recovery of a 100 MB journal at start-up
 //   (target 1 s), from the page cache and from the disk.
-#include "app/load_helpers.h"
 #include "qt_bench_main.h"
 #include "session/journal.h"
+#include "session/load_helpers.h"
 #include "session/work_log.h"
 
 #include <QDir>
