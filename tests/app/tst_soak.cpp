@@ -27,10 +27,9 @@ constexpr int kWarmUpCycles = 200;
 constexpr int kClearEvery = 500; // cycles between two clicks on the clear button
 constexpr double kMaxGrowthMB = 5;
 
-// What the log itself holds: its text, and the box's copy of it.
+// What the log itself holds: its text, and the rows the box has laid out.
 double logMB(app::Form1& f) {
-    return (double(f.workLog().text().size()) * 2 +
-            double(f.Text4->document()->characterCount()) * 2) /
+    return (double(f.workLog().text().size()) * 2 + double(f.Text4->cachedChars()) * 2) /
            (1024 * 1024);
 }
 
