@@ -113,6 +113,8 @@ void WorkLogView::catchUp() {
     rows_.trim();
     viewport()->update();
     if (QAccessible::isActive()) {
+        // A reader is told of the first 64 K characters of a burst; it reads
+        // the rest through the text interface.
         const QString added = log_->text(oldSize, std::min(shownSize_, oldSize + (1 << 16)));
         QAccessibleTextInsertEvent inserted(this, int(std::min<qint64>(oldSize, INT_MAX)), added);
         QAccessible::updateAccessibility(&inserted);

@@ -142,6 +142,7 @@ private:
     qint64 barScale_ = 1;
     int barValue_ = 0; // what the box last set the bar to
     mutable QPointer<LogMimeData> copied_;
+    mutable bool toldSelection_ = false; // the reader was last told of a selection
 };
 
 } // namespace qav::app

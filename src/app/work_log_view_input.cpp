@@ -40,9 +40,15 @@ void WorkLogView::notifyCaret() const {
         return;
     auto* self = const_cast<WorkLogView*>(this);
     const auto clamp = [](qint64 v) { return int(std::min<qint64>(v, INT_MAX)); };
-    QAccessibleTextSelectionEvent selected(self, clamp(selectionStart()), clamp(selectionEnd()));
-    selected.setCursorPosition(clamp(caret_));
-    QAccessible::updateAccessibility(&selected);
+    QAccessibleTextCursorEvent moved(self, clamp(caret_));
+    QAccessible::updateAccessibility(&moved);
+    if (hasSelection() || toldSelection_) {
+        QAccessibleTextSelectionEvent selected(self, clamp(selectionStart()),
+                                               clamp(selectionEnd()));
+        selected.setCursorPosition(clamp(caret_));
+        QAccessible::updateAccessibility(&selected);
+    }
+    toldSelection_ = hasSelection();
 }
 
 void WorkLogView::moveCaret(qint64 offset, bool extend) {
