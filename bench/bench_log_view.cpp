@@ -35,47 +35,11 @@ constexpr double kTargetMs = 10;
 constexpr int kArrivalSeconds = 5;
 constexpr int kScrollSteps = 2000;
 
-double threadCpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
 double logMB(const qav::session::WorkLog& log) {
     return double(log.size()) * 2 / (1024 * 1024);
 }
 
-// The longest gap between two turns of a 1 ms timer: how long the event loop
-// was held up at most.
-class StallProbe : public QObject {
-public:
-    StallProbe() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(1);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            const double wall = clock_.nsecsElapsed() / 1e6;
-            const double cpu = threadCpuMs();
-            maxWallMs = std::max(maxWallMs, wall - lastWall_);
-            maxCpuMs = std::max(maxCpuMs, cpu - lastCpu_);
-            lastWall_ = wall;
-            lastCpu_ = cpu;
-        });
-    }
-    void start() {
-        maxWallMs = maxCpuMs = 0;
-        clock_.start();
-        lastWall_ = 0;
-        lastCpu_ = threadCpuMs();
-        timer_.start();
-    }
-    void stop() { timer_.stop(); }
-    double maxWallMs = 0, maxCpuMs = 0;
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    double lastWall_ = 0, lastCpu_ = 0;
-};
+using qav::test::StallProbe;
 
 QString entryChunk() {
     const QByteArray shortFrame =
