@@ -86,9 +86,10 @@ template <class Append> void timeEntries(benchmark::State& state, bool naive, Ap
 void BM_AppendEntry(benchmark::State& state) {
     const int n = int(state.range(0));
     const QByteArray frame = sampleFrame();
-    auto box = shownBox();
     qav::session::WorkLog log;
-    qav::app::WorkLogView viewer(log, box.get());
+    qav::app::WorkLogView viewer(log);
+    viewer.resize(800, 400);
+    viewer.show();
     for (int i = 1; i < n; ++i)
         log.appendFrame(frame);
     viewer.flush();

@@ -26,7 +26,6 @@ Form1::Form1(std::unique_ptr<link::HidBridge> bridge,
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
     buildControls();
-    workLogView_ = new WorkLogView(session_->workLog(), Text4);
     text3_ = std::make_unique<TextBox>(*Text3);
     session_->setSendText(text3_.get());
     connectControls();

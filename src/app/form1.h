@@ -5,6 +5,7 @@
 // session's. The handlers are spread over form1_*.cpp by concern.
 
 #include "app/text_box.h"
+#include "app/work_log_view.h"
 #include "session/console_session.h"
 
 #include <QWidget>
@@ -26,8 +27,6 @@ class SerialPortService;
 
 namespace qav::app {
 
-class WorkLogView;
-
 class Form1 : public QWidget {
     Q_OBJECT
 public:
@@ -43,7 +42,7 @@ public:
     session::ConsoleSession& session() { return *session_; }
     session::ConsoleState& state() { return session_->state(); }
     session::WorkLog& workLog() { return session_->workLog(); }
-    WorkLogView& workLogView() { return *workLogView_; }
+    WorkLogView& workLogView() { return *Text4; }
     TextBox& sendText() { return *text3_; } // Text3 as the engineer sees it
     link::SerialPortService& serialPort() { return session_->serialPort(); }
 
@@ -101,7 +100,7 @@ public:
 
     // Controls, named as the engineer's documentation names them.
     QPlainTextEdit* Text3 = nullptr; // send text area
-    QPlainTextEdit* Text4 = nullptr; // work log
+    WorkLogView* Text4 = nullptr;    // work log
     QPlainTextEdit* Text5 = nullptr; // hex send area
     QPlainTextEdit* Text2 = nullptr; // continuous-play seconds
     QLineEdit* Text6 = nullptr;      // interrupted play: base milliseconds
@@ -151,7 +150,6 @@ private:
     std::unique_ptr<session::MessageSink> messages_;
     session::ConsoleSession* session_ = nullptr;
     std::unique_ptr<TextBox> text3_;
-    WorkLogView* workLogView_ = nullptr;
     QString exportError_;
     bool unloaded_ = false; // Form_Unload has run; the next close goes through
 };

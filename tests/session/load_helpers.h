@@ -79,6 +79,8 @@ public:
         });
     }
     void start() {
+        maxWallMs = maxCpuMs = 0;
+        ticks = 0;
         clock_.start();
         lastWall_ = 0;
         lastCpu_ = threadCpuMs();
