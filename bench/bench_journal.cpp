@@ -12,6 +12,7 @@
 #include "qt_bench_main.h"
 #include "session/journal.h"
 #include "session/load_helpers.h"
+#include "session/log_helpers.h"
 #include "session/work_log.h"
 
 #include <QDir>
@@ -67,10 +68,29 @@ const QString& replies() {
     return r;
 }
 
+// A frame's entry as the log built it before: a QString, byte by byte.
+QString entryAsBefore(QByteArrayView frame) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    QString entry;
+    entry.reserve(32 + frame.size() * 3);
+    entry += QStringLiteral("发出一帧，字节数 ");
+    entry += QLatin1Char(' ');
+    entry += QString::number(frame.size());
+    entry += QLatin1String("\r\n----> ");
+    for (const char c : frame) {
+        const auto b = static_cast<unsigned char>(c);
+        entry += QLatin1Char(kDigits[b >> 4]);
+        entry += QLatin1Char(kDigits[b & 0x0F]);
+        entry += QLatin1Char(' ');
+    }
+    entry += QLatin1String("\r\n");
+    return entry;
+}
+
 // The log as it was: the whole text, and where every line starts.
 class InMemoryLog {
 public:
-    void appendFrame(QByteArrayView frame) { append(WorkLog::frameEntry(frame, QString())); }
+    void appendFrame(QByteArrayView frame) { append(entryAsBefore(frame)); }
     void append(const QString& text) {
         const qsizetype from = text_.size();
         text_ += text;

@@ -8,9 +8,10 @@
 // With QAV_SHOT=file.png the console is pictured scrolled to the middle of
 // the log.
 #include "app/form1.h"
-#include "session/load_helpers.h"
 #include "link/serial_port_service.h"
 #include "qt_bench_main.h"
+#include "session/load_helpers.h"
+#include "session/log_helpers.h"
 #include "session/message_sink.h"
 #include "session/work_log.h"
 
@@ -55,8 +56,7 @@ QString entryChunk() {
         QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
     QString chunk;
     for (int i = 0; i < 100; ++i)
-        chunk += qav::session::WorkLog::frameEntry(i == 99 ? longFrame : shortFrame, QString()) +
-                 replies;
+        chunk += qav::test::frameEntry(i == 99 ? longFrame : shortFrame) + replies;
     return chunk;
 }
 

@@ -8,6 +8,7 @@
 // its cost grows with the log, and at 10,000 entries it would need minutes.
 #include "app/work_log_view.h"
 #include "qt_bench_main.h"
+#include "session/log_helpers.h"
 #include "session/work_log.h"
 
 #include <QApplication>
@@ -107,7 +108,7 @@ void BM_RewriteWholeText(benchmark::State& state) {
     const int n = int(state.range(0));
     const QByteArray frame = sampleFrame();
     auto box = shownBox();
-    const QString entry = qav::session::WorkLog::frameEntry(frame, QString());
+    const QString entry = qav::test::frameEntry(frame);
     QString text;
     for (int i = 1; i < n; ++i)
         text += entry;

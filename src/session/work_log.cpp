@@ -3,6 +3,8 @@
 #include "session/log_codec.h"
 
 #include <QDir>
+#include <charconv>
+#include <cstring>
 
 namespace qav::session {
 
@@ -34,29 +36,51 @@ WorkLog::WorkLog(QObject* parent)
     });
 }
 
-QString WorkLog::frameEntry(QByteArrayView frame, const QString& hexPrefix) {
+// "发出一帧，字节数  N" CR LF "----> " and the bytes in hex, CR LF, written
+// straight into the buffer as GBK: everything after the heading is ASCII, so
+// the entry never passes through a QString. This is the entry the log takes
+// most often.
+void WorkLog::appendFrame(QByteArrayView frame) {
+    static const QByteArray heading = [] {
+        QByteArray gbk;
+        encodeLogText(QString::fromUtf8(kFrameSent), gbk);
+        return gbk;
+    }();
+    static const qint64 headingCodes = QString::fromUtf8(kFrameSent).size();
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    QString entry;
-    entry.reserve(32 + frame.size() * (3 + hexPrefix.size()));
-    // The count is written as a number is in text: a blank where a sign would be.
-    entry += QString::fromUtf8(kFrameSent);
-    entry += QLatin1Char(' ');
-    entry += QString::number(frame.size());
-    entry += kCrLf;
-    entry += QLatin1String(kSentArrow);
+    char count[24];
+    const auto counted = std::to_chars(count, count + sizeof count, frame.size());
+    const qsizetype countSize = counted.ptr - count;
+    const qsizetype arrowSize = qsizetype(std::strlen(kSentArrow));
+    const qsizetype perByte = hexPrefixBytes_.size() + 3;
+    encoded_.resize(heading.size() + 1 + countSize + 2 + arrowSize + frame.size() * perByte + 2);
+    char* p = encoded_.data();
+    const auto put = [&p](const char* data, qsizetype size) {
+        std::memcpy(p, data, size_t(size));
+        p += size;
+    };
+    put(heading.constData(), heading.size());
+    *p++ = ' ';
+    put(count, countSize);
+    put("\r\n", 2);
+    put(kSentArrow, arrowSize);
     for (const char c : frame) {
         const auto b = static_cast<unsigned char>(c);
-        entry += hexPrefix;
-        entry += QLatin1Char(kDigits[b >> 4]);
-        entry += QLatin1Char(kDigits[b & 0x0F]);
-        entry += QLatin1Char(' ');
+        put(hexPrefixBytes_.constData(), hexPrefixBytes_.size());
+        *p++ = kDigits[b >> 4];
+        *p++ = kDigits[b & 0x0F];
+        *p++ = ' ';
     }
-    entry += kCrLf;
-    return entry;
+    put("\r\n", 2);
+    if (keep(headingCodes + (encoded_.size() - heading.size())))
+        emit appended();
 }
 
-void WorkLog::appendFrame(QByteArrayView frame) {
-    append(frameEntry(frame, hexPrefix_));
+bool WorkLog::keep(qint64 codes) {
+    if (!journal_.append(encoded_.constData(), encoded_.size()))
+        return false; // no room anywhere: said once, and not part of the log
+    index_.appended(encoded_.constData(), encoded_.size(), codes);
+    return true;
 }
 
 void WorkLog::append(const QString& text) {
@@ -70,16 +94,12 @@ void WorkLog::append(const QString& text) {
         if (to < text.size() && text[to - 1].isHighSurrogate())
             ++to;
         encoded_.resize(0); // keeps its capacity: no allocation per entry
-        const qint64 codes = encodeLogText(QStringView(text).sliced(from, to - from), encoded_);
-        if (!journal_.append(encoded_.constData(), encoded_.size()))
-            break; // no room anywhere: said once, and not part of the log
-        index_.appended(encoded_.constData(), encoded_.size(), codes);
+        if (!keep(encodeLogText(QStringView(text).sliced(from, to - from), encoded_)))
+            break;
         from = to;
     }
-    if (from == text.size())
-        emit appended(text);
-    else if (from > 0)
-        emit appended(text.first(from));
+    if (from > 0)
+        emit appended();
 }
 
 void WorkLog::clear() {

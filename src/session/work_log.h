@@ -23,7 +23,10 @@ public:
     explicit WorkLog(QObject* parent = nullptr);
 
     // "0x" or empty: written before every byte of later entries.
-    void setHexPrefix(const QString& prefix) { hexPrefix_ = prefix; }
+    void setHexPrefix(const QString& prefix) {
+        hexPrefix_ = prefix;
+        hexPrefixBytes_ = prefix.toLatin1();
+    }
     const QString& hexPrefix() const { return hexPrefix_; }
 
     // "发出一帧，字节数  N" CR LF "----> " and the bytes in hex, CR LF.
@@ -46,8 +49,6 @@ public:
     // Once the log has been exported: the journal is no longer needed.
     void removeJournal() { journal_.remove(); }
 
-    static QString frameEntry(QByteArrayView frame, const QString& hexPrefix);
-
     // LogText
     qint64 lineCount() const override { return index_.lineCount(); }
     qint64 size() const override { return index_.chars(); }
@@ -57,15 +58,18 @@ public:
     QString text(qint64 from, qint64 to) const override;
 
 signals:
-    void appended(const QString& text);
+    void appended(); // the log has grown at its end
     void cleared();
     // The journal cannot be written: what the engineer is told, once.
     void storageProblem(const QString& message);
 
 private:
+    bool keep(qint64 codes); // encoded_ into the journal and the index
+
     Journal journal_;
     LogIndex index_;
     QString hexPrefix_;
+    QByteArray hexPrefixBytes_;
     QByteArray encoded_; // reused for every entry
     mutable QString text_;
 };

@@ -8,8 +8,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QRadioButton>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 

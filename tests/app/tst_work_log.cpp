@@ -81,7 +81,7 @@ private slots:
         QWidget view;
         session::WorkLog log;
         qav::app::WorkLogView viewer(log, &view);
-        const QString entry = session::WorkLog::frameEntry(QByteArray(4096, '\x5A'), QString());
+        const QString entry = frameEntry(QByteArray(4096, '\x5A'), QString());
         for (int i = 0; i < 3; ++i)
             log.append(entry);
         // The text is complete at once; the box catches up by itself.
@@ -121,7 +121,7 @@ private slots:
         QWidget view;
         session::WorkLog log;
         qav::app::WorkLogView viewer(log, &view);
-        const QString entry = session::WorkLog::frameEntry(QByteArray(4005, '\x5A'), QString());
+        const QString entry = frameEntry(QByteArray(4005, '\x5A'), QString());
         const QString reply = QStringLiteral("<---- 返回：4F  芯片空闲\r\n");
         for (int i = 0; i < 200; ++i) {
             log.append(entry);

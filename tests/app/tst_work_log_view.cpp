@@ -3,6 +3,7 @@
 // reads.
 #include "app/log_mime_data.h"
 #include "app/work_log_view.h"
+#include "session/log_helpers.h"
 #include "session/work_log.h"
 
 #include <QAccessible>
@@ -16,6 +17,7 @@
 using qav::app::RowPos;
 using qav::app::WorkLogView;
 using qav::session::WorkLog;
+using qav::test::frameEntry;
 
 namespace {
 
@@ -189,7 +191,7 @@ private slots:
         WorkLog log;
         WorkLogView view(log);
         const QString entry =
-            WorkLog::frameEntry(QByteArray(4096, '\x0D'), QStringLiteral("0x")); // 0x0D, not CR
+            frameEntry(QByteArray(4096, '\x0D'), QStringLiteral("0x")); // 0x0D, not CR
         while (log.size() <= WorkLogView::kEagerCopyChars)
             log.append(entry + QStringLiteral("\r<---- 返回：41  接收成功\n"));
         view.flush();

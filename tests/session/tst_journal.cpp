@@ -2,6 +2,7 @@
 // lines read back through its index, the recovery of journals whose runs
 // ended, and the bytes kept when the disk refuses them.
 #include "session/journal.h"
+#include "session/log_helpers.h"
 #include "session/work_log.h"
 
 #include <QDir>
@@ -18,6 +19,7 @@
 
 using qav::session::Journal;
 using qav::session::WorkLog;
+using qav::test::frameEntry;
 
 namespace {
 // The stop frame's entry and the texts below, in GBK.
@@ -74,7 +76,7 @@ private slots:
         log.removeJournal();
         QVERIFY(!QFile::exists(path));
         QCOMPARE(readAll(logFile), kHeadingGbk + kStopEntryGbk + "\r\n");
-        QCOMPARE(log.text(), WorkLog::frameEntry(kStopFrame, QString()));
+        QCOMPARE(log.text(), frameEntry(kStopFrame, QString()));
     }
 
     void linesAcrossManySegments() {
@@ -193,9 +195,8 @@ private slots:
 
         const QByteArray all = kStopEntryGbk + kIdleGbk + "\r\n" + kStopEntryGbk;
         QCOMPARE(readAll(log.journalPath()), all.first(kStopEntryGbk.size() + 3));
-        QCOMPARE(log.text(), WorkLog::frameEntry(kStopFrame, QString()) +
-                                 QStringLiteral("芯片空闲\r\n") +
-                                 WorkLog::frameEntry(kStopFrame, QString()));
+        QCOMPARE(log.text(), frameEntry(kStopFrame, QString()) + QStringLiteral("芯片空闲\r\n") +
+                                 frameEntry(kStopFrame, QString()));
         QCOMPARE(log.line(2), QStringLiteral("芯片空闲"));
         QCOMPARE(problems.size(), 1);
         QVERIFY(problems[0][0].toString().contains(log.journalPath()));
