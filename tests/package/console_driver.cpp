@@ -3,7 +3,9 @@
 // - reports the window, and every message box the console opens, on stderr;
 // - when QAV_DRIVER_BIG5 holds a text, speaks it in BIG5 as the engineer
 //   would: the text into the send text area, "BIG5" from the encoding list,
-//   then "合成".
+//   then "合成";
+// - when QAV_DRIVER_CLICK names buttons (blank-separated object names such
+//   as "Command25"), clicks them in that order.
 // The console itself is the packaged program, unchanged.
 #include <QApplication>
 #include <QComboBox>
@@ -43,6 +45,18 @@ bool speakBig5(QWidget& form, const QString& text) {
     return true;
 }
 
+void clickButtons(QWidget& form, const QString& names) {
+    for (const QString& name : names.split(u' ', Qt::SkipEmptyParts)) {
+        auto* button = form.findChild<QPushButton*>(name);
+        if (!button) {
+            report(QStringLiteral("no button ") + name);
+            continue;
+        }
+        button->click();
+        report(QStringLiteral("clicked ") + name);
+    }
+}
+
 void reportMessageBoxes() {
     static const char* const kReported = "qavDriverReported";
     for (QWidget* widget : QApplication::allWidgets()) {
@@ -66,6 +80,7 @@ void startDriving() {
             return;
         windowSeen = true;
         report(QStringLiteral("window up"));
+        clickButtons(*form, qEnvironmentVariable("QAV_DRIVER_CLICK"));
         const QString text = qEnvironmentVariable("QAV_DRIVER_BIG5");
         if (text.isEmpty())
             return;
