@@ -9,6 +9,7 @@
 // - "清空" of the 1 GB log (target 50 ms), the export at close of a 100 MB
 //   log (target 1 s), and the recovery of a 100 MB journal at start-up
 //   (target 1 s), from the page cache and from the disk.
+#include "bench_frames.h"
 #include "qt_bench_main.h"
 #include "session/journal.h"
 #include "session/load_helpers.h"
@@ -30,36 +31,17 @@
 
 namespace {
 
-using qav::session::WorkLog;
+using qav::bench::cpuMicros;
+using qav::bench::hexAreaFrame;
+using qav::bench::synthesisFrame;
 
-double cpuMicros() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
+using qav::session::WorkLog;
 
 double median(std::vector<double> v) {
     if (v.empty())
         return 0;
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-QByteArray hexAreaFrame() {
-    return QByteArray::fromHex(
-        "FD001E0101BBB6D3ADB9DBBFB4D3EFD2F4BACFB3C9CFB5CDB3B5C4D1DDCABEA3A1");
-}
-
-QByteArray synthesisFrame() {
-    QByteArray frame(4096, '\0');
-    frame[0] = char(0xFD);
-    frame[1] = char(0x0F);
-    frame[2] = char(0xFD);
-    frame[3] = 0x01;
-    frame[4] = 0x01;
-    for (int i = 5; i < frame.size(); ++i)
-        frame[i] = char(0xB0 + i % 0x40);
-    return frame;
 }
 
 const QString& replies() {

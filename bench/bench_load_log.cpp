@@ -6,6 +6,7 @@
 // and at the end of the run (the append itself, and the box catching up on the
 // event loop).
 #include "app/work_log_view.h"
+#include "bench_frames.h"
 #include "qt_bench_main.h"
 #include "session/load_helpers.h"
 #include "session/work_log.h"
@@ -21,32 +22,13 @@
 
 namespace {
 
+using qav::bench::cpuMicros;
+using qav::bench::hexAreaFrame;
+using qav::bench::synthesisFrame;
+
 constexpr int kFrames = 100'000;
 constexpr int kLongFrameEvery = 100;
 constexpr int kSampleFrames = 10'000; // the first and the last this many are timed
-
-double cpuMicros() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
-
-QByteArray hexAreaFrame() {
-    return QByteArray::fromHex(
-        "FD001E0101BBB6D3ADB9DBBFB4D3EFD2F4BACFB3C9CFB5CDB3B5C4D1DDCABEA3A1");
-}
-
-QByteArray synthesisFrame() {
-    QByteArray frame(4096, '\0');
-    frame[0] = char(0xFD);
-    frame[1] = char(0x0F);
-    frame[2] = char(0xFD);
-    frame[3] = 0x01;
-    frame[4] = 0x01;
-    for (int i = 5; i < frame.size(); ++i)
-        frame[i] = char(0xB0 + i % 0x40);
-    return frame;
-}
 
 struct Figures {
     double rssBefore = 0, rssAfter = 0, logMB = 0, boxMB = 0, seconds = 0;
