@@ -19,10 +19,6 @@
 using namespace qav;
 using namespace qav::test;
 
-namespace {
-const QString kStopEntry = QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n");
-}
-
 class TestWorkLog : public QObject {
     Q_OBJECT
 private slots:

@@ -18,10 +18,9 @@ using qav::app::RowPos;
 using qav::app::WorkLogView;
 using qav::session::WorkLog;
 using qav::test::frameEntry;
+using qav::test::kStopEntry;
 
 namespace {
-
-const QString kStopEntry = QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n");
 
 std::unique_ptr<WorkLogView> shownView(WorkLog& log) {
     auto view = std::make_unique<WorkLogView>(log);

@@ -14,6 +14,19 @@ using qav::link::SerialPortService;
 using qav::link::UsbPacketSender;
 using qav::test::PtyPort;
 
+namespace {
+// A pseudo-terminal linked as COMn in a fresh folder, which becomes the
+// current one, as a real adapter would be found there.
+struct LinkedLine {
+    explicit LinkedLine(int number) : linked(pty.linkAs(dir.path(), number)) {
+        QDir::setCurrent(dir.path());
+    }
+    QTemporaryDir dir;
+    PtyPort pty;
+    bool linked;
+};
+} // namespace
+
 class TestSerialPortService : public QObject {
     Q_OBJECT
 private slots:
@@ -49,10 +62,9 @@ private slots:
     }
 
     void sendsAndReceives() {
-        QTemporaryDir dir;
-        PtyPort pty;
-        QVERIFY(pty.linkAs(dir.path(), 1));
-        QDir::setCurrent(dir.path());
+        LinkedLine line(1);
+        QVERIFY(line.linked);
+        PtyPort& pty = line.pty;
         SerialPortService port;
         QByteArray got;
         connect(&port, &SerialPortService::received, [&](const QByteArray& b) { got += b; });
@@ -84,10 +96,9 @@ private slots:
     }
 
     void receiveBufferIsCapped() {
-        QTemporaryDir dir;
-        PtyPort pty;
-        QVERIFY(pty.linkAs(dir.path(), 1));
-        QDir::setCurrent(dir.path());
+        LinkedLine line(1);
+        QVERIFY(line.linked);
+        PtyPort& pty = line.pty;
         SerialPortService port;
         port.setReceiveHeld(true); // nobody takes the bytes
         QVERIFY(port.open());
@@ -115,10 +126,9 @@ private slots:
     }
 
     void settingsApplyAtOnceWhileOpen() {
-        QTemporaryDir dir;
-        PtyPort pty;
-        QVERIFY(pty.linkAs(dir.path(), 2));
-        QDir::setCurrent(dir.path());
+        LinkedLine line(2);
+        QVERIFY(line.linked);
+        PtyPort& pty = line.pty;
         SerialPortService port;
         port.setCommPort(2);
         QVERIFY(port.open());
@@ -132,10 +142,9 @@ private slots:
     }
 
     void vanishingDeviceIsReportedOnce() {
-        QTemporaryDir dir;
-        PtyPort pty;
-        QVERIFY(pty.linkAs(dir.path(), 1));
-        QDir::setCurrent(dir.path());
+        LinkedLine line(1);
+        QVERIFY(line.linked);
+        PtyPort& pty = line.pty;
         SerialPortService port;
         QSignalSpy lost(&port, &SerialPortService::deviceLost);
         QVERIFY(port.open());
@@ -151,10 +160,9 @@ private slots:
     // Frames of up to 2000 bytes leave in one write, longer ones in two; either
     // way every byte arrives, in order. A closed port drops the frame.
     void dispatchWritesWholeFrames() {
-        QTemporaryDir dir;
-        PtyPort pty;
-        QVERIFY(pty.linkAs(dir.path(), 1));
-        QDir::setCurrent(dir.path());
+        LinkedLine line(1);
+        QVERIFY(line.linked);
+        PtyPort& pty = line.pty;
         SerialPortService port;
         UsbPacketSender usb;
         FrameDispatcher dispatch(port, usb);

@@ -32,6 +32,9 @@ inline QString hexLine(const QByteArray& bytes, const QString& prefix = QString(
     return s;
 }
 
+// The entry of the stop command, FD 00 01 02.
+inline const QString kStopEntry = QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n");
+
 // The two lines logged for a sent frame.
 inline QString frameEntry(const QByteArray& frame, const QString& prefix = QString()) {
     return QStringLiteral("发出一帧，字节数  ") + QString::number(frame.size()) +

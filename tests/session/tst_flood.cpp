@@ -41,8 +41,6 @@ constexpr double kMaxStallMs = kSanitized ? 150 : 50;
 // more loosely: on a busy machine other processes take the processor too.
 constexpr double kMaxWallStallMs = 3 * kMaxStallMs;
 
-const QString kStopEntry = QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n");
-
 // The far end of COM1: a pseudo-terminal whose master the test holds. The
 // chip model answers the frames read from it; a second thread can pour bytes
 // into it at the same time.
