@@ -10,11 +10,11 @@
 //   log (target 1 s), and the recovery of a 100 MB journal at start-up
 //   (target 1 s), from the page cache and from the disk.
 #include "bench_frames.h"
+#include "common/load_helpers.h"
+#include "common/log_helpers.h"
 #include "qt_bench_main.h"
-#include "session/journal.h"
-#include "session/load_helpers.h"
-#include "session/log_helpers.h"
-#include "session/work_log.h"
+#include "worklog/journal.h"
+#include "worklog/work_log.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,7 +35,7 @@ using qav::bench::cpuMicros;
 using qav::bench::hexAreaFrame;
 using qav::bench::synthesisFrame;
 
-using qav::session::WorkLog;
+using qav::worklog::WorkLog;
 
 double median(std::vector<double> v) {
     if (v.empty())
@@ -276,7 +276,7 @@ void BM_JournalExportAndRecovery(benchmark::State& state) {
                 dropFromCache(dir.filePath(name));
             QElapsedTimer wall;
             wall.start();
-            const int recovered = qav::session::Journal::recoverJournals(dir.path(), logFile);
+            const int recovered = qav::worklog::Journal::recoverJournals(dir.path(), logFile);
             const double ms = double(wall.nsecsElapsed()) / 1e6;
             std::printf("recovery of a 100 MB journal at start-up, %s: %.0f ms (target 1000 "
                         "ms)%s\n",

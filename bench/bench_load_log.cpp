@@ -5,11 +5,11 @@
 // before and after, the log's own size, and what an entry costs at the start
 // and at the end of the run (the append itself, and the box catching up on the
 // event loop).
-#include "app/work_log_view.h"
 #include "bench_frames.h"
+#include "common/load_helpers.h"
+#include "logview/work_log_view.h"
 #include "qt_bench_main.h"
-#include "session/load_helpers.h"
-#include "session/work_log.h"
+#include "worklog/work_log.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -52,8 +52,8 @@ Figures run() {
 
     Figures fig;
     fig.rssBefore = qav::test::residentMB();
-    qav::session::WorkLog log;
-    qav::app::WorkLogView box(log);
+    qav::worklog::WorkLog log;
+    qav::logview::WorkLogView box(log);
     box.resize(640, 300);
     box.show();
     QApplication::processEvents();

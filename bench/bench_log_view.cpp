@@ -8,12 +8,12 @@
 // With QAV_SHOT=file.png the console is pictured scrolled to the middle of
 // the log.
 #include "app/form1.h"
+#include "common/load_helpers.h"
+#include "common/log_helpers.h"
 #include "link/serial_port_service.h"
 #include "qt_bench_main.h"
-#include "session/load_helpers.h"
-#include "session/log_helpers.h"
 #include "session/message_sink.h"
-#include "session/work_log.h"
+#include "worklog/work_log.h"
 
 #include <QApplication>
 #include <QDir>
@@ -36,7 +36,7 @@ constexpr double kTargetMs = 10;
 constexpr int kArrivalSeconds = 5;
 constexpr int kScrollSteps = 2000;
 
-double logMB(const qav::session::WorkLog& log) {
+double logMB(const qav::worklog::WorkLog& log) {
     return double(log.size()) * 2 / (1024 * 1024);
 }
 
@@ -61,7 +61,7 @@ QString entryChunk() {
 }
 
 // Fills through big appends, as a long run would have logged it.
-void fill(qav::session::WorkLog& log, double megabytes) {
+void fill(qav::worklog::WorkLog& log, double megabytes) {
     const QString chunk = entryChunk();
     QString block;
     while (block.size() < 4 * 1024 * 1024)
@@ -111,7 +111,7 @@ void arrivals(qav::app::Form1& f, Figures& fig) {
 }
 
 void scrolling(qav::app::Form1& f, Figures& fig) {
-    qav::app::WorkLogView& box = *f.Text4;
+    qav::logview::WorkLogView& box = *f.Text4;
     QScrollBar* bar = box.verticalScrollBar();
     StallProbe probe;
     int i = 0;

@@ -4,12 +4,12 @@
 #include "../tests/link/link_helpers.h"
 #include "app/form1.h"
 #include "app/text_box.h"
-#include "app/work_log_view.h"
 #include "link/frame_dispatcher.h"
 #include "link/serial_port_service.h"
+#include "logview/work_log_view.h"
 #include "session/message_sink.h"
-#include "session/work_log.h"
 #include "synthesis/text_frame.h"
+#include "worklog/work_log.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -4,13 +4,13 @@
 // gap between its ticks. For comparison, the same script played with
 // blocking waits holds the loop for as long as its longest wait.
 #include "app/form1.h"
-#include "app/work_log_view.h"
+#include "logview/work_log_view.h"
 #include "qt_bench_main.h"
 #include "session/message_sink.h"
-#include "session/work_log.h"
 #include "tools/crash_test.h"
 #include "tools/step_player.h"
 #include "tools/test_steps.h"
+#include "worklog/work_log.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -6,10 +6,10 @@
 // At the end the ratio of the 10,000th to the 100th entry (medians) is printed; ours
 // must stay at or under 1.5. The naive way is timed at smaller sizes only:
 // its cost grows with the log, and at 10,000 entries it would need minutes.
-#include "app/work_log_view.h"
+#include "common/log_helpers.h"
+#include "logview/work_log_view.h"
 #include "qt_bench_main.h"
-#include "session/log_helpers.h"
-#include "session/work_log.h"
+#include "worklog/work_log.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -87,8 +87,8 @@ template <class Append> void timeEntries(benchmark::State& state, bool naive, Ap
 void BM_AppendEntry(benchmark::State& state) {
     const int n = int(state.range(0));
     const QByteArray frame = sampleFrame();
-    qav::session::WorkLog log;
-    qav::app::WorkLogView viewer(log);
+    qav::worklog::WorkLog log;
+    qav::logview::WorkLogView viewer(log);
     viewer.resize(800, 400);
     viewer.show();
     for (int i = 1; i < n; ++i)

@@ -1,7 +1,7 @@
 #include "app/form1.h"
 
 #include "app/message_box_sink.h"
-#include "app/work_log_view.h"
+#include "logview/work_log_view.h"
 
 #include <QCloseEvent>
 #include <QPlainTextEdit>

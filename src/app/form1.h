@@ -5,7 +5,7 @@
 // session's. The handlers are spread over form1_*.cpp by concern.
 
 #include "app/text_box.h"
-#include "app/work_log_view.h"
+#include "logview/work_log_view.h"
 #include "session/console_session.h"
 
 #include <QWidget>
@@ -41,8 +41,8 @@ public:
 
     session::ConsoleSession& session() { return *session_; }
     session::ConsoleState& state() { return session_->state(); }
-    session::WorkLog& workLog() { return session_->workLog(); }
-    WorkLogView& workLogView() { return *Text4; }
+    worklog::WorkLog& workLog() { return session_->workLog(); }
+    logview::WorkLogView& workLogView() { return *Text4; }
     TextBox& sendText() { return *text3_; } // Text3 as the engineer sees it
     link::SerialPortService& serialPort() { return session_->serialPort(); }
 
@@ -99,13 +99,13 @@ public:
     void Command22_Click();
 
     // Controls, named as the engineer's documentation names them.
-    QPlainTextEdit* Text3 = nullptr; // send text area
-    WorkLogView* Text4 = nullptr;    // work log
-    QPlainTextEdit* Text5 = nullptr; // hex send area
-    QPlainTextEdit* Text2 = nullptr; // continuous-play seconds
-    QLineEdit* Text6 = nullptr;      // interrupted play: base milliseconds
-    QLineEdit* Text7 = nullptr;      // interrupted play: passes per cycle
-    QLineEdit* Text1 = nullptr;      // outside the client area, inert
+    QPlainTextEdit* Text3 = nullptr;       // send text area
+    logview::WorkLogView* Text4 = nullptr; // work log
+    QPlainTextEdit* Text5 = nullptr;       // hex send area
+    QPlainTextEdit* Text2 = nullptr;       // continuous-play seconds
+    QLineEdit* Text6 = nullptr;            // interrupted play: base milliseconds
+    QLineEdit* Text7 = nullptr;            // interrupted play: passes per cycle
+    QLineEdit* Text1 = nullptr;            // outside the client area, inert
     QCheckBox *Check1 = nullptr, *Check2 = nullptr, *Check3 = nullptr, *Check4 = nullptr,
               *Check5 = nullptr;
     QComboBox *Combo1 = nullptr, *Combo2 = nullptr, *Combo3 = nullptr, *Combo4 = nullptr,

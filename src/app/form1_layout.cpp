@@ -165,7 +165,7 @@ QWidget* Form1::buildHexGroup() {
 
 QWidget* Form1::buildWorkLogGroup() {
     auto* frame10 = group("Frame10", kFrame10);
-    Text4 = name(new WorkLogView(session_->workLog()), "Text4", u(kFrame10));
+    Text4 = name(new logview::WorkLogView(session_->workLog()), "Text4", u(kFrame10));
     Check5 = checkBox("Check5", "加\"0x\"显示");
     auto* v = new QVBoxLayout(frame10);
     v->addWidget(Text4, 1);

@@ -65,8 +65,8 @@ void Form1::Form_Load() {
     // A folder where nothing can be kept is said once; the log then lives in
     // the temporary folder.
     const QString folder = QDir::currentPath();
-    session::Journal::recoverJournals(folder, QDir(folder).filePath(QString::fromUtf8(kLogFile)));
-    connect(&workLog(), &session::WorkLog::storageProblem, this,
+    worklog::Journal::recoverJournals(folder, QDir(folder).filePath(QString::fromUtf8(kLogFile)));
+    connect(&workLog(), &worklog::WorkLog::storageProblem, this,
             [this](const QString& text) { showMessage(text); });
     if (const auto error = workLog().openJournal(folder)) {
         const bool elsewhere = !workLog().openJournal(QDir::tempPath());

@@ -15,8 +15,8 @@
 #include "link/hid_bridge.h"
 #include "session/console_state.h"
 #include "session/message_gate.h"
-#include "session/work_log.h"
 #include "tools/step_player.h"
+#include "worklog/work_log.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -56,7 +56,7 @@ public:
     ~ConsoleSession() override;
 
     ConsoleState& state() { return state_; }
-    WorkLog& workLog() { return log_; }
+    worklog::WorkLog& workLog() { return log_; }
     MessageGate& messages() { return gate_; }
     link::SerialPortService& serialPort() { return *serial_; }
     link::FrameDispatcher& dispatcher() { return *dispatcher_; }
@@ -134,7 +134,7 @@ private:
 
     MessageGate gate_;
     ConsoleState state_;
-    WorkLog log_;
+    worklog::WorkLog log_;
     std::unique_ptr<link::HidBridge> bridge_;
     link::SerialPortService* serial_ = nullptr;
     link::UsbPacketSender* usb_ = nullptr;

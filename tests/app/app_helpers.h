@@ -11,8 +11,8 @@
 // open port.
 
 #include "app/form1.h"
-#include "app/work_log_view.h"
-#include "session/log_helpers.h"
+#include "common/log_helpers.h"
+#include "logview/work_log_view.h"
 #include "session/message_sink.h"
 
 #include <QByteArray>

@@ -27,7 +27,7 @@ QByteArray hex(const char* text) {
 }
 
 // The frames of the work log, in order, read back from their hex lines.
-QList<QByteArray> loggedFrames(const qav::session::WorkLog& log) {
+QList<QByteArray> loggedFrames(const qav::worklog::WorkLog& log) {
     QList<QByteArray> frames;
     for (const QString& line : log.text().split(QStringLiteral("\r\n"))) {
         if (line.startsWith(QStringLiteral("----> ")))

@@ -1,10 +1,10 @@
 // The work log in the window: the box mirroring the log, the "0x" box and
 // the clear button.
 #include "app/form1.h"
-#include "app/work_log_view.h"
 #include "app_helpers.h"
-#include "session/load_helpers.h"
-#include "session/work_log.h"
+#include "common/load_helpers.h"
+#include "logview/work_log_view.h"
+#include "worklog/work_log.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -63,8 +63,8 @@ private slots:
 
     void pieceByPieceLinesMirrorIntoTheBox() {
         QWidget view;
-        session::WorkLog log;
-        qav::app::WorkLogView viewer(log, &view);
+        worklog::WorkLog log;
+        qav::logview::WorkLogView viewer(log, &view);
         log.append(QStringLiteral("<---- 返回：41  接收成功\r"));
         log.append(QStringLiteral("\n第二行\r\n"));
         log.append(QStringLiteral("第三行"));
@@ -75,8 +75,8 @@ private slots:
 
     void boxFollowsTheTextSoonAfter() {
         QWidget view;
-        session::WorkLog log;
-        qav::app::WorkLogView viewer(log, &view);
+        worklog::WorkLog log;
+        qav::logview::WorkLogView viewer(log, &view);
         const QString entry = frameEntry(QByteArray(4096, '\x5A'), QString());
         for (int i = 0; i < 3; ++i)
             log.append(entry);
@@ -91,7 +91,7 @@ private slots:
         // Clearing drops what the box has not shown yet.
         log.append(entry);
         log.clear();
-        QTest::qWait(3 * app::WorkLogView::kViewDelayMs);
+        QTest::qWait(3 * logview::WorkLogView::kViewDelayMs);
         QCOMPARE(viewer.toPlainText(), QString());
         QCOMPARE(log.text(), QString());
     }
@@ -99,8 +99,8 @@ private slots:
     void bigBurstIsShownInWholeLines() {
         // A burst of long lines: the box ends up with every one of them.
         QWidget view;
-        session::WorkLog log;
-        qav::app::WorkLogView viewer(log, &view);
+        worklog::WorkLog log;
+        qav::logview::WorkLogView viewer(log, &view);
         QString expected;
         for (int i = 0; i < 40; ++i) {
             const QString line = QStringLiteral("line %1 ").arg(i) + QString(5000, u'x');
@@ -115,8 +115,8 @@ private slots:
         // A flood of reply lines and long frame entries: the box catches up
         // slice by slice, and the event loop keeps turning meanwhile.
         QWidget view;
-        session::WorkLog log;
-        qav::app::WorkLogView viewer(log, &view);
+        worklog::WorkLog log;
+        qav::logview::WorkLogView viewer(log, &view);
         const QString entry = frameEntry(QByteArray(4005, '\x5A'), QString());
         const QString reply = QStringLiteral("<---- 返回：4F  芯片空闲\r\n");
         for (int i = 0; i < 200; ++i) {
@@ -136,12 +136,12 @@ private slots:
 
     void viewGoneFirstIsHarmless() {
         auto view = std::make_unique<QWidget>();
-        session::WorkLog log;
-        new app::WorkLogView(log, view.get()); // goes with the box
+        worklog::WorkLog log;
+        new logview::WorkLogView(log, view.get()); // goes with the box
         log.append(QStringLiteral("a\r\n"));
         view.reset();
         log.append(QStringLiteral("b\r\n"));
-        QTest::qWait(3 * app::WorkLogView::kViewDelayMs);
+        QTest::qWait(3 * logview::WorkLogView::kViewDelayMs);
         QCOMPARE(log.text(), QStringLiteral("a\r\nb\r\n"));
     }
 };

@@ -14,8 +14,8 @@
 // never at the machine's own ports. The previous current directory comes
 // back when the fixture goes.
 
+#include "common/log_helpers.h"
 #include "session/console_session.h"
-#include "session/log_helpers.h"
 #include "session/message_sink.h"
 #include "session/send_text.h"
 

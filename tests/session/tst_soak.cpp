@@ -3,8 +3,8 @@
 // habit of clearing the log now and then is followed, so what stays resident
 // besides the log's own text must not grow.
 #include "chip_model.h"
+#include "common/load_helpers.h"
 #include "link/serial_port_service.h"
-#include "load_helpers.h"
 #include "serial_line.h"
 #include "session_helpers.h"
 

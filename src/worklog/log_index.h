@@ -16,7 +16,7 @@
 #include <functional>
 #include <vector>
 
-namespace qav::session {
+namespace qav::worklog {
 
 class LogIndex {
 public:
@@ -73,4 +73,4 @@ private:
     mutable quint64 uses_ = 0;
 };
 
-} // namespace qav::session
+} // namespace qav::worklog

@@ -1,10 +1,10 @@
-#include "app/log_rows.h"
+#include "logview/log_rows.h"
 
 #include <QTextOption>
 #include <algorithm>
 #include <cmath>
 
-namespace qav::app {
+namespace qav::logview {
 
 namespace {
 // Tab stops as a text box has them.
@@ -242,4 +242,4 @@ std::pair<qint64, qint64> LogRows::spanAt(qint64 offset,
     return {p.start + first, p.start + end};
 }
 
-} // namespace qav::app
+} // namespace qav::logview

@@ -10,7 +10,7 @@
 // writes itself (a 4096-byte frame with the "0x" prefix is about 20,500
 // characters) fits in one piece.
 
-#include "session/log_text.h"
+#include "worklog/log_text.h"
 
 #include <QFont>
 #include <QString>
@@ -22,7 +22,7 @@
 #include <memory>
 #include <utility>
 
-namespace qav::app {
+namespace qav::logview {
 
 struct RowPos {
     qint64 line = 0;
@@ -54,7 +54,7 @@ public:
     // trim(). A laid-out character takes about 50 bytes with its glyphs.
     static constexpr qint64 kCacheChars = 64 * 1024;
 
-    explicit LogRows(const session::LogText& log) : log_(&log) {}
+    explicit LogRows(const worklog::LogText& log) : log_(&log) {}
 
     // Drops every layout when the font or the wrapping width changes, and
     // then returns true.
@@ -103,7 +103,7 @@ private:
     const LogPiece& pieceAtOffset(qint64 offset);
     void layOut(LogPiece& piece) const;
 
-    const session::LogText* log_;
+    const worklog::LogText* log_;
     QFont font_;
     int width_ = 0;
     int rowHeight_ = 1;
@@ -113,4 +113,4 @@ private:
     quint64 turn_ = 1;
 };
 
-} // namespace qav::app
+} // namespace qav::logview

@@ -1,8 +1,8 @@
 // The work-log box under the engineer's hands: the caret and the selection by
 // keys and mouse, the wheel, copying, and the context menu.
-#include "app/log_mime_data.h"
-#include "app/work_log_view.h"
-#include "session/log_text.h"
+#include "logview/log_mime_data.h"
+#include "logview/work_log_view.h"
+#include "worklog/log_text.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -15,7 +15,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 
-namespace qav::app {
+namespace qav::logview {
 
 namespace {
 constexpr const char* kCopy = "复制(&C)";
@@ -238,4 +238,4 @@ void WorkLogView::focusOutEvent(QFocusEvent* event) {
     viewport()->update();
 }
 
-} // namespace qav::app
+} // namespace qav::logview

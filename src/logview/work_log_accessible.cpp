@@ -1,13 +1,13 @@
-#include "app/work_log_accessible.h"
+#include "logview/work_log_accessible.h"
 
-#include "app/work_log_view.h"
-#include "session/log_text.h"
+#include "logview/work_log_view.h"
+#include "worklog/log_text.h"
 
 #include <QAccessible>
 #include <algorithm>
 #include <climits>
 
-namespace qav::app {
+namespace qav::logview {
 
 namespace {
 
@@ -87,12 +87,12 @@ void WorkLogAccessible::setCursorPosition(int position) {
 }
 
 int WorkLogAccessible::characterCount() const {
-    const session::LogText* log = view()->logText();
+    const worklog::LogText* log = view()->logText();
     return log ? clamped(log->size()) : 0;
 }
 
 QString WorkLogAccessible::text(int startOffset, int endOffset) const {
-    const session::LogText* log = view()->logText();
+    const worklog::LogText* log = view()->logText();
     const int count = characterCount();
     startOffset = std::clamp(startOffset, 0, count);
     endOffset = std::clamp(endOffset < 0 ? count : endOffset, startOffset, count);
@@ -105,7 +105,7 @@ QString WorkLogAccessible::text(int startOffset, int endOffset) const {
 // sentence within its line, a row as the box wraps it, a line with its break.
 std::pair<int, int> WorkLogAccessible::unitAt(int offset,
                                               QAccessible::TextBoundaryType type) const {
-    const session::LogText* log = view()->logText();
+    const worklog::LogText* log = view()->logText();
     const int count = characterCount();
     if (!log || type == QAccessible::NoBoundary)
         return {0, count};
@@ -197,4 +197,4 @@ QString WorkLogAccessible::attributes(int offset, int* startOffset, int* endOffs
     return QString();
 }
 
-} // namespace qav::app
+} // namespace qav::logview

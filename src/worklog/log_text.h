@@ -11,7 +11,7 @@
 
 #include <QString>
 
-namespace qav::session {
+namespace qav::worklog {
 
 class LogText {
 public:
@@ -27,4 +27,4 @@ public:
     virtual QString text(qint64 from, qint64 to) const = 0;
 };
 
-} // namespace qav::session
+} // namespace qav::worklog

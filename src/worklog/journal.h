@@ -24,7 +24,7 @@
 #include <memory>
 #include <optional>
 
-namespace qav::session {
+namespace qav::worklog {
 
 class JournalSync;
 struct JournalFile;
@@ -86,4 +86,4 @@ private:
     bool fullReported_ = false;
 };
 
-} // namespace qav::session
+} // namespace qav::worklog

@@ -1,12 +1,12 @@
-#include "session/work_log.h"
+#include "worklog/work_log.h"
 
-#include "session/log_codec.h"
+#include "worklog/log_codec.h"
 
 #include <QDir>
 #include <charconv>
 #include <cstring>
 
-namespace qav::session {
+namespace qav::worklog {
 
 namespace {
 constexpr const char* kFrameSent = "发出一帧，字节数 ";
@@ -135,4 +135,4 @@ std::optional<QString> WorkLog::openJournal(const QString& folder) {
     return journal_.openIn(folder);
 }
 
-} // namespace qav::session
+} // namespace qav::worklog

@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringView>
 
-namespace qav::session {
+namespace qav::worklog {
 
 // A lead byte: it and the byte after it are one character.
 inline bool isGbkLead(unsigned char b) {
@@ -21,4 +21,4 @@ qint64 encodeLogText(QStringView text, QByteArray& out);
 // The characters of GBK bytes that hold whole codes.
 QString decodeLogText(const char* data, qsizetype size);
 
-} // namespace qav::session
+} // namespace qav::worklog

@@ -8,7 +8,7 @@
 #include <QAccessibleWidget>
 #include <utility>
 
-namespace qav::app {
+namespace qav::logview {
 
 class WorkLogView;
 
@@ -53,4 +53,4 @@ private:
     QString give(std::pair<int, int> unit, int* startOffset, int* endOffset) const;
 };
 
-} // namespace qav::app
+} // namespace qav::logview

@@ -8,16 +8,16 @@
 #include <memory>
 #include <optional>
 
-namespace qav::session {
+namespace qav::worklog {
 class LogText;
 }
 
-namespace qav::app {
+namespace qav::logview {
 
 // The log as the box and its clipboard data see it; text is null once the log
 // is gone or was cleared (a lazy copy then has nothing left to give).
 struct LogSource {
-    const session::LogText* text = nullptr;
+    const worklog::LogText* text = nullptr;
 };
 
 class LogMimeData : public QMimeData {
@@ -45,6 +45,6 @@ private:
 };
 
 // The exact characters from `from` to `to`, read in slices into one string.
-QString readLogText(const session::LogText& text, qint64 from, qint64 to);
+QString readLogText(const worklog::LogText& text, qint64 from, qint64 to);
 
-} // namespace qav::app
+} // namespace qav::logview

@@ -1,10 +1,10 @@
 // The work-log box as the engineer uses it: wrapped rows, following the newest
 // entry, keys, mouse, copying, clearing, huge logs and what a screen reader
 // reads.
-#include "app/log_mime_data.h"
-#include "app/work_log_view.h"
-#include "session/log_helpers.h"
-#include "session/work_log.h"
+#include "common/log_helpers.h"
+#include "logview/log_mime_data.h"
+#include "logview/work_log_view.h"
+#include "worklog/work_log.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -14,11 +14,11 @@
 #include <QTest>
 #include <memory>
 
-using qav::app::RowPos;
-using qav::app::WorkLogView;
-using qav::session::WorkLog;
+using qav::logview::RowPos;
+using qav::logview::WorkLogView;
 using qav::test::frameEntry;
 using qav::test::kStopEntry;
+using qav::worklog::WorkLog;
 
 namespace {
 
@@ -34,7 +34,7 @@ std::unique_ptr<WorkLogView> shownView(WorkLog& log) {
 
 // A log of `count` lines "0000000000" .. of ten digits each, with CR LF, made
 // up on request: far more lines than an int counts.
-class CountingText : public qav::session::LogText {
+class CountingText : public qav::worklog::LogText {
 public:
     explicit CountingText(qint64 count) : count_(count) {}
     qint64 lineCount() const override { return count_ + 1; }
@@ -89,7 +89,7 @@ private slots:
 
         // A line far longer than any entry (no blanks at all) is read in
         // pieces, and comes back whole.
-        const QString endless(3 * qav::app::LogRows::kPieceChars + 5, u'x');
+        const QString endless(3 * qav::logview::LogRows::kPieceChars + 5, u'x');
         log.append(endless + QStringLiteral("\rtail"));
         view->flush();
         QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
@@ -197,7 +197,7 @@ private slots:
         view.selectAll();
         view.copy();
         const QMimeData* data = QApplication::clipboard()->mimeData();
-        QVERIFY(qobject_cast<const qav::app::LogMimeData*>(data));
+        QVERIFY(qobject_cast<const qav::logview::LogMimeData*>(data));
         log.append(kStopEntry); // later entries are not part of it
         QCOMPARE(data->text(), log.text().chopped(kStopEntry.size()));
         // Cleared before the paste: nothing rather than text that was not copied.

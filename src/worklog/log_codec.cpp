@@ -1,4 +1,4 @@
-#include "session/log_codec.h"
+#include "worklog/log_codec.h"
 
 #include "synthesis/gbk_text.h"
 
@@ -6,7 +6,7 @@
 #include <array>
 #include <memory>
 
-namespace qav::session {
+namespace qav::worklog {
 
 namespace {
 
@@ -123,4 +123,4 @@ QString decodeLogText(const char* data, qsizetype size) {
     return text;
 }
 
-} // namespace qav::session
+} // namespace qav::worklog

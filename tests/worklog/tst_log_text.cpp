@@ -1,9 +1,9 @@
 // The work log read by lines: where lines begin and end, whatever the breaks.
-#include "session/work_log.h"
+#include "worklog/work_log.h"
 
 #include <QTest>
 
-using qav::session::WorkLog;
+using qav::worklog::WorkLog;
 
 class TestLogText : public QObject {
     Q_OBJECT

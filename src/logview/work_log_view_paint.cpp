@@ -1,14 +1,14 @@
 // The work-log box on screen: painting the rows in view, and where a
 // character is drawn.
-#include "app/work_log_view.h"
-#include "session/log_text.h"
+#include "logview/work_log_view.h"
+#include "worklog/log_text.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTextLayout>
 #include <algorithm>
 
-namespace qav::app {
+namespace qav::logview {
 
 // Walks the rows from the top of the view down while `visit(piece, top)`
 // returns true; `top` is where the piece's first row would be drawn.
@@ -138,4 +138,4 @@ QString WorkLogView::toPlainText() const {
     return text;
 }
 
-} // namespace qav::app
+} // namespace qav::logview

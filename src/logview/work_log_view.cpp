@@ -2,11 +2,11 @@
 // scrolling, the scroll bar and painting. Keys, mouse and the clipboard are in
 // work_log_view_input.cpp, what assistive technology reads in
 // work_log_accessible.cpp.
-#include "app/work_log_view.h"
+#include "logview/work_log_view.h"
 
-#include "app/log_mime_data.h"
-#include "app/work_log_accessible.h"
-#include "session/work_log.h"
+#include "logview/log_mime_data.h"
+#include "logview/work_log_accessible.h"
+#include "worklog/work_log.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
@@ -16,12 +16,12 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-namespace qav::app {
+namespace qav::logview {
 
-WorkLogView::WorkLogView(session::WorkLog& log, QWidget* parent)
-    : WorkLogView(static_cast<const session::LogText&>(log), parent) {
-    connect(&log, &session::WorkLog::appended, this, [this] { textAppended(); });
-    connect(&log, &session::WorkLog::cleared, this, [this] { textCleared(); });
+WorkLogView::WorkLogView(const worklog::WorkLog& log, QWidget* parent)
+    : WorkLogView(static_cast<const worklog::LogText&>(log), parent) {
+    connect(&log, &worklog::WorkLog::appended, this, [this] { textAppended(); });
+    connect(&log, &worklog::WorkLog::cleared, this, [this] { textCleared(); });
     // The log goes before the box when the window closes: from then on the box
     // reads nothing.
     connect(&log, &QObject::destroyed, this, [this] {
@@ -31,7 +31,7 @@ WorkLogView::WorkLogView(session::WorkLog& log, QWidget* parent)
     });
 }
 
-WorkLogView::WorkLogView(const session::LogText& text, QWidget* parent)
+WorkLogView::WorkLogView(const worklog::LogText& text, QWidget* parent)
     : QAbstractScrollArea(parent), log_(&text), source_(std::make_shared<LogSource>()),
       rows_(text) {
     source_->text = log_;
@@ -67,7 +67,7 @@ WorkLogView::~WorkLogView() {
     source_->text = nullptr;
 }
 
-const session::LogText* WorkLogView::logText() const {
+const worklog::LogText* WorkLogView::logText() const {
     return log_;
 }
 
@@ -283,4 +283,4 @@ void WorkLogView::changeEvent(QEvent* event) {
         relayout();
 }
 
-} // namespace qav::app
+} // namespace qav::logview

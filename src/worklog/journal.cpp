@@ -1,6 +1,6 @@
-#include "session/journal.h"
+#include "worklog/journal.h"
 
-#include "session/log_codec.h"
+#include "worklog/log_codec.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace qav::session {
+namespace qav::worklog {
 
 namespace {
 constexpr const char* kExportHeading = "导出数据";
@@ -483,4 +483,4 @@ int Journal::recoverJournals(const QString& folder, const QString& logPath) {
     return recovered;
 }
 
-} // namespace qav::session
+} // namespace qav::worklog

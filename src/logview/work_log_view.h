@@ -15,19 +15,19 @@
 // (caret, selection) count the characters of the exact text, every CR and LF
 // included, as the log's own do.
 
-#include "app/log_rows.h"
+#include "logview/log_rows.h"
 
 #include <QAbstractScrollArea>
 #include <QPointer>
 #include <QTimer>
 #include <memory>
 
-namespace qav::session {
+namespace qav::worklog {
 class LogText;
 class WorkLog;
-} // namespace qav::session
+} // namespace qav::worklog
 
-namespace qav::app {
+namespace qav::logview {
 
 class LogMimeData;
 struct LogSource;
@@ -48,9 +48,9 @@ public:
     static constexpr int kMargin = 4;
     static constexpr int kTopMargin = 4;
 
-    explicit WorkLogView(session::WorkLog& log, QWidget* parent = nullptr);
+    explicit WorkLogView(const worklog::WorkLog& log, QWidget* parent = nullptr);
     // Over any text; textAppended() and textCleared() tell it what changed.
-    explicit WorkLogView(const session::LogText& text, QWidget* parent = nullptr);
+    explicit WorkLogView(const worklog::LogText& text, QWidget* parent = nullptr);
     ~WorkLogView() override;
 
     void textAppended();
@@ -60,7 +60,7 @@ public:
     // Characters of the log that the box has not taken in yet.
     qint64 pendingViewChars() const;
 
-    const session::LogText* logText() const;
+    const worklog::LogText* logText() const;
     qint64 caret() const { return caret_; }
     qint64 anchor() const { return anchor_; }
     bool hasSelection() const { return caret_ != anchor_; }
@@ -123,7 +123,7 @@ private:
     void notifyCaret() const;
     qint64 textSize() const;
 
-    const session::LogText* log_;
+    const worklog::LogText* log_;
     std::shared_ptr<LogSource> source_;
     LogRows rows_;
     QTimer catchUpTimer_;
@@ -145,4 +145,4 @@ private:
     mutable bool toldSelection_ = false; // the reader was last told of a selection
 };
 
-} // namespace qav::app
+} // namespace qav::logview

@@ -6,16 +6,16 @@
 // small cache (log_index.h), and follows the appended() and cleared()
 // signals. Memory stays the same however long the log grows.
 
-#include "session/journal.h"
-#include "session/log_index.h"
-#include "session/log_text.h"
+#include "worklog/journal.h"
+#include "worklog/log_index.h"
+#include "worklog/log_text.h"
 
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
 #include <optional>
 
-namespace qav::session {
+namespace qav::worklog {
 
 class WorkLog : public QObject, public LogText {
     Q_OBJECT
@@ -74,4 +74,4 @@ private:
     mutable QString text_;
 };
 
-} // namespace qav::session
+} // namespace qav::worklog

@@ -1,17 +1,17 @@
-#include "app/log_mime_data.h"
+#include "logview/log_mime_data.h"
 
-#include "session/log_text.h"
+#include "worklog/log_text.h"
 
 #include <QStringList>
 #include <algorithm>
 
-namespace qav::app {
+namespace qav::logview {
 
 namespace {
 const QLatin1String kPlainText("text/plain");
 } // namespace
 
-QString readLogText(const session::LogText& text, qint64 from, qint64 to) {
+QString readLogText(const worklog::LogText& text, qint64 from, qint64 to) {
     from = std::clamp<qint64>(from, 0, text.size());
     to = std::clamp<qint64>(to, from, text.size());
     QString out;
@@ -54,4 +54,4 @@ QVariant LogMimeData::retrieveData(const QString& mimeType, QMetaType type) cons
     return text;
 }
 
-} // namespace qav::app
+} // namespace qav::logview

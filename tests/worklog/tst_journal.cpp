@@ -1,9 +1,9 @@
 // The work log's journal: the exact GBK bytes on disk as entries arrive, the
 // lines read back through its index, the recovery of journals whose runs
 // ended, and the bytes kept when the disk refuses them.
-#include "session/journal.h"
-#include "session/log_helpers.h"
-#include "session/work_log.h"
+#include "common/log_helpers.h"
+#include "worklog/journal.h"
+#include "worklog/work_log.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,9 +17,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-using qav::session::Journal;
-using qav::session::WorkLog;
 using qav::test::frameEntry;
+using qav::worklog::Journal;
+using qav::worklog::WorkLog;
 
 namespace {
 // The stop frame's entry and the texts below, in GBK.

@@ -1,11 +1,11 @@
-#include "session/log_index.h"
+#include "worklog/log_index.h"
 
-#include "session/log_codec.h"
+#include "worklog/log_codec.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace qav::session {
+namespace qav::worklog {
 
 LogIndex::LogIndex(Reader reader) : reader_(std::move(reader)) {
     cache_.reserve(kCachedSegments);
@@ -198,4 +198,4 @@ QByteArray LogIndex::lineBytes(qint64 line) const {
     return bytes;
 }
 
-} // namespace qav::session
+} // namespace qav::worklog
