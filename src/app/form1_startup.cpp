@@ -2,8 +2,8 @@
 // handlers that only edit text boxes.
 #include "app/form1.h"
 #include "link/serial_port_service.h"
+#include "synthesis/gbk_text.h"
 #include "tools/continuous_play.h"
-#include "tools/crash_test.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QRadioButton>
-#include <QStringDecoder>
 #include <algorithm>
 
 namespace qav::app {
@@ -48,12 +47,11 @@ std::optional<QString> readInitialText() {
     if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray bytes = file.readAll();
-    QStringDecoder gbk("GBK");
-    QString text = gbk.decode(bytes);
+    QString text = synthesis::fromGbk(bytes);
     // A file that ends inside a double-byte character: the decoder keeps that
     // last byte for input that never comes. Show it as the other bytes that
     // are not GBK are shown.
-    if (tools::wholeGbkPrefix(bytes) < bytes.size())
+    if (synthesis::wholeGbkPrefix(bytes) < bytes.size())
         text += QChar::ReplacementCharacter;
     return text;
 }

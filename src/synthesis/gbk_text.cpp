@@ -1,5 +1,6 @@
 #include "synthesis/gbk_text.h"
 
+#include <QStringDecoder>
 #include <QStringEncoder>
 #include <array>
 #include <memory>
@@ -35,6 +36,31 @@ const std::array<std::uint16_t, 0x10000>& gbkCodes() {
 }
 
 } // namespace
+
+QByteArray toGbk(QStringView text) {
+    QStringEncoder gbk("GBK");
+    return gbk.encode(text);
+}
+
+QString fromGbk(QByteArrayView bytes) {
+    QStringDecoder gbk("GBK");
+    return gbk.decode(bytes);
+}
+
+qsizetype wholeGbkPrefix(QByteArrayView bytes) {
+    qsizetype i = 0;
+    const qsizetype n = bytes.size();
+    while (i < n) {
+        if (isGbkLead(static_cast<unsigned char>(bytes[i]))) {
+            if (i + 1 >= n)
+                break;
+            i += 2;
+        } else {
+            i += 1;
+        }
+    }
+    return i;
+}
 
 GbkChar gbkCharAt(QStringView text, qsizetype pos) {
     const char16_t u = text[pos].unicode();

@@ -5,10 +5,27 @@
 
 #include "protocol/frame.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
 #include <QStringView>
 #include <cstdint>
 
 namespace qav::synthesis {
+
+// A lead byte: it and the byte after it are one character.
+inline bool isGbkLead(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+
+// The text in GBK bytes; a character without a code becomes '?'.
+QByteArray toGbk(QStringView text);
+// GBK bytes as text; a byte that starts no code becomes U+FFFD.
+QString fromGbk(QByteArrayView bytes);
+
+// The length of the longest prefix of bytes that does not end inside a
+// double-byte character.
+qsizetype wholeGbkPrefix(QByteArrayView bytes);
 
 // The GBK code of one character. A character without a GBK code (a
 // surrogate pair among them) is the single byte '?'.

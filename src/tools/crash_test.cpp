@@ -1,9 +1,9 @@
 #include "tools/crash_test.h"
 
+#include "synthesis/gbk_text.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <limits>
 
 namespace qav::tools {
@@ -34,10 +34,6 @@ constexpr const char* kNotAPlainFile = "not a plain file";
 // where a sign would go.
 QString signPlace(quint64 n) {
     return QLatin1Char(' ') + QString::number(n);
-}
-
-bool isGbkLeadByte(unsigned char b) {
-    return b >= 0x81 && b <= 0xFE;
 }
 
 } // namespace
@@ -84,8 +80,7 @@ CrashStep planCrashStep(const CrashCounters& counters, const QString& fileText) 
     step.resultLine = QString::fromUtf8(kLoopLabel) + signPlace(loopNumber) +
                       QString::fromUtf8(kTextLabel) + signPlace(textNumber) +
                       QString::fromUtf8(kVariantLabel) + signPlace(variantNumber) + lineBreak;
-    QStringEncoder gbk("GBK");
-    step.resultGbk = gbk.encode(step.resultLine);
+    step.resultGbk = synthesis::toGbk(step.resultLine);
 
     if (c.tagStep == kCrashTagVariants) {
         c.tagStep = 0;
@@ -102,21 +97,6 @@ CrashStep planCrashStep(const CrashCounters& counters, const QString& fileText) 
 
 qint64 crashTextReadLimit(int chunkLimit) {
     return 2 * qint64(std::max(chunkLimit, 0)) + 2;
-}
-
-qsizetype wholeGbkPrefix(const QByteArray& bytes) {
-    qsizetype i = 0;
-    const qsizetype n = bytes.size();
-    while (i < n) {
-        if (isGbkLeadByte(static_cast<unsigned char>(bytes[i]))) {
-            if (i + 1 >= n)
-                break;
-            i += 2;
-        } else {
-            i += 1;
-        }
-    }
-    return i;
 }
 
 CrashTextRead readCrashText(const QString& path, qint64 maxBytes) {
@@ -146,9 +126,8 @@ CrashTextRead readCrashText(const QString& path, qint64 maxBytes) {
         return result;
     }
     if (!file.atEnd())
-        bytes.truncate(wholeGbkPrefix(bytes));
-    QStringDecoder gbk("GBK");
-    result.text = gbk.decode(bytes);
+        bytes.truncate(synthesis::wholeGbkPrefix(bytes));
+    result.text = synthesis::fromGbk(bytes);
     return result;
 }
 

@@ -63,8 +63,4 @@ struct CrashTextRead {
 // that name) yields an empty text and the reason.
 CrashTextRead readCrashText(const QString& path, qint64 maxBytes);
 
-// The length of the longest prefix of bytes that does not end inside a GBK
-// double-byte character.
-qsizetype wholeGbkPrefix(const QByteArray& bytes);
-
 } // namespace qav::tools

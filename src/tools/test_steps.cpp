@@ -1,9 +1,9 @@
 #include "tools/test_steps.h"
 
 #include "protocol/frame.h"
+#include "synthesis/gbk_text.h"
 #include "tools/playback_text.h"
 
-#include <QStringEncoder>
 #include <algorithm>
 #include <cmath>
 
@@ -53,9 +53,8 @@ void appendPauseResume(StepList& steps, const Commands& c, const char* sequence)
 } // namespace
 
 QByteArray gbkTextFrame(const QString& text) {
-    QStringEncoder gbk("GBK");
-    const QByteArray bytes = gbk.encode(text);
-    return *protocol::parameterFrame(Command::Synthesize, std::uint8_t(Encoding::Gbk), bytes);
+    return *protocol::parameterFrame(Command::Synthesize, std::uint8_t(Encoding::Gbk),
+                                     synthesis::toGbk(text));
 }
 
 QByteArray announcementFrame(int testNumber) {

@@ -4,16 +4,15 @@
 // is '?', as the system's GBK encoder writes it), so the bytes decode to
 // exactly one character per code and offsets can be counted in either.
 
+#include "synthesis/gbk_text.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
 
 namespace qav::worklog {
 
-// A lead byte: it and the byte after it are one character.
-inline bool isGbkLead(unsigned char b) {
-    return b >= 0x81 && b <= 0xFE;
-}
+using synthesis::isGbkLead;
 
 // Appends the GBK codes of text to out; returns the number of codes written.
 qint64 encodeLogText(QStringView text, QByteArray& out);

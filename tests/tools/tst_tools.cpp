@@ -1,5 +1,6 @@
 // The test tools without a window: step lists, crash steps, file reading,
 // settings, and the step player's handling of a step that stops or restarts it.
+#include "synthesis/gbk_text.h"
 #include "tools/continuous_play.h"
 #include "tools/crash_test.h"
 #include "tools/playback_text.h"
@@ -207,7 +208,7 @@ private slots:
         QCOMPARE(readCrashText(f.fileName(), 100).text, QStringLiteral("ab中文\r\n末"));
         // Cut inside 文: the half character is left out, not decoded as rubbish.
         QCOMPARE(readCrashText(f.fileName(), 5).text, QStringLiteral("ab中"));
-        QCOMPARE(wholeGbkPrefix(QByteArray(20, char(0x81)) + char(0xB0)), 20);
+        QCOMPARE(qav::synthesis::wholeGbkPrefix(QByteArray(20, char(0x81)) + char(0xB0)), 20);
 
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
         r = readCrashText(dir.filePath(QStringLiteral("folder")), 100);
