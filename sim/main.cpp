@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QSocketNotifier>
+#include <QStringList>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -19,6 +21,9 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
+
+// The longest hang --recover-after takes: its milliseconds fit a timer.
+constexpr int kMaxRecoverSeconds = 2000000;
 
 void onSignal(int) {
     const char byte = 1;
@@ -55,6 +60,24 @@ bool installSignalHandlers(QCoreApplication& app) {
            ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
+// The faults asked for, in one line for the start of the trace.
+QString faultSummary(int hangAfter, int recoverAfterMs, int dropIdleEvery) {
+    QStringList parts;
+    if (hangAfter > 0) {
+        QString hang = QStringLiteral("hangs after %1 synthesis frame%2")
+                           .arg(hangAfter)
+                           .arg(hangAfter == 1 ? "" : "s");
+        if (recoverAfterMs > 0)
+            hang +=
+                QStringLiteral(", power cycle %1 s later, and again").arg(recoverAfterMs / 1000.0);
+        parts << hang;
+    }
+    if (dropIdleEvery > 0)
+        parts << QStringLiteral("one in %1 idle reports after an utterance or a stop lost")
+                     .arg(dropIdleEvery);
+    return parts.join(QStringLiteral("; "));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -87,7 +110,22 @@ int main(int argc, char* argv[]) {
         QStringLiteral("DIR"));
     const QCommandLineOption quietOption(QStringLiteral("quiet"),
                                          QStringLiteral("Print no trace, only the port."));
-    cli.addOptions({dirOption, portOption, scaleOption, timeoutOption, speakOption, quietOption});
+    const QCommandLineOption hangOption(
+        QStringLiteral("hang-after"),
+        QStringLiteral("Fault: hang after the N-th synthesis frame, answering nothing more."),
+        QStringLiteral("N"));
+    const QCommandLineOption recoverOption(
+        QStringLiteral("recover-after"),
+        QStringLiteral("Fault: power-cycle a hung chip SECONDS real seconds after it hung "
+                       "(sends 0x4A); it hangs again N synthesis frames later."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption dropIdleOption(
+        QStringLiteral("drop-idle-every"),
+        QStringLiteral("Fault: leave out every N-th idle report 0x4F after an utterance or a "
+                       "stop (not the answer to a status query)."),
+        QStringLiteral("N"));
+    cli.addOptions({dirOption, portOption, scaleOption, timeoutOption, speakOption, quietOption,
+                    hangOption, recoverOption, dropIdleOption});
     cli.process(app);
 
     bool ok = false;
@@ -97,7 +135,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const double scale = cli.value(scaleOption).toDouble(&ok);
-    if (!ok || !(scale > 0)) {
+    if (!ok || !(scale > 0) || !std::isfinite(scale)) {
         printError(QStringLiteral("--time-scale wants a number above 0"));
         return 2;
     }
@@ -105,6 +143,37 @@ int main(int argc, char* argv[]) {
     if (!ok || frameTimeout < 1) {
         printError(QStringLiteral("--frame-timeout wants a number of milliseconds above 0"));
         return 2;
+    }
+    int hangAfter = 0;
+    if (cli.isSet(hangOption)) {
+        hangAfter = cli.value(hangOption).toInt(&ok);
+        if (!ok || hangAfter < 1) {
+            printError(QStringLiteral("--hang-after wants a number of synthesis frames from 1"));
+            return 2;
+        }
+    }
+    int recoverAfterMs = 0;
+    if (cli.isSet(recoverOption)) {
+        const double seconds = cli.value(recoverOption).toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > kMaxRecoverSeconds) {
+            printError(QStringLiteral("--recover-after wants a number of seconds above 0, "
+                                      "at most %1")
+                           .arg(kMaxRecoverSeconds));
+            return 2;
+        }
+        if (hangAfter == 0) {
+            printError(QStringLiteral("--recover-after needs --hang-after"));
+            return 2;
+        }
+        recoverAfterMs = std::max(1, int(std::lround(seconds * 1000)));
+    }
+    int dropIdleEvery = 0;
+    if (cli.isSet(dropIdleOption)) {
+        dropIdleEvery = cli.value(dropIdleOption).toInt(&ok);
+        if (!ok || dropIdleEvery < 1) {
+            printError(QStringLiteral("--drop-idle-every wants a number from 1"));
+            return 2;
+        }
     }
     const QString dir = cli.value(dirOption);
     if (!QDir(dir).exists()) {
@@ -118,6 +187,9 @@ int main(int argc, char* argv[]) {
 
     qav::sim::ChipModel chip;
     chip.setTimeScale(scale);
+    chip.setHangAfter(hangAfter);
+    chip.setRecoverAfterMs(recoverAfterMs);
+    chip.setDropIdleEvery(dropIdleEvery);
     const bool quiet = cli.isSet(quietOption);
     if (!quiet)
         QObject::connect(&chip, &qav::sim::ChipModel::traced, &printLine);
@@ -156,6 +228,9 @@ int main(int argc, char* argv[]) {
     printLine(QStringLiteral("QAV7120 emulator serving %1 (%2), time scale %3")
                   .arg(line.linkPath(), line.slavePath())
                   .arg(scale));
+    if (!quiet && (hangAfter > 0 || dropIdleEvery > 0))
+        printLine(QStringLiteral("           -- faults: %1")
+                      .arg(faultSummary(hangAfter, recoverAfterMs, dropIdleEvery)));
 
     const int status = app.exec();
     line.close();

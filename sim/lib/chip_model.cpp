@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 namespace qav::sim {
 
@@ -15,6 +16,10 @@ using protocol::Command;
 
 // The version answer comes a moment after the 0x41, as a message of its own.
 constexpr int kVersionDelayMs = 20;
+// Noted on the trace line of a frame the hung chip leaves unanswered.
+QString hungNote() {
+    return QStringLiteral(" (hung: no answer)");
+}
 
 QByteArray bytes(std::initializer_list<quint8> list) {
     QByteArray out;
@@ -104,6 +109,9 @@ ChipModel::ChipModel(QObject* parent) : QObject(parent) {
     speechTimer_.setSingleShot(true);
     speechTimer_.setTimerType(Qt::PreciseTimer);
     connect(&speechTimer_, &QTimer::timeout, this, &ChipModel::finishSpeaking);
+    recoveryTimer_.setSingleShot(true);
+    recoveryTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&recoveryTimer_, &QTimer::timeout, this, &ChipModel::powerCycle);
 }
 
 ChipModel::~ChipModel() = default;
@@ -130,8 +138,13 @@ ChipModel::State ChipModel::state() const {
 
 QByteArray ChipModel::handleBadFrame(const QByteArray& data, const QString& reason) {
     ++frameCount_;
+    const QString body = QStringLiteral("bad frame (%1): %2").arg(reason, hexBytes(data));
+    if (hung_) {
+        trace(frameCount_, body + hungNote(), {});
+        return {};
+    }
     const QByteArray answer = bytes({reply::kReceiveError});
-    trace(frameCount_, QStringLiteral("bad frame (%1): %2").arg(reason, hexBytes(data)), answer);
+    trace(frameCount_, body, answer);
     return answer;
 }
 
@@ -144,6 +157,12 @@ QByteArray ChipModel::handleFrame(const QByteArray& frame) {
             frame, QStringLiteral("length %1 for %2 bytes").arg(length).arg(frame.size() - 3));
     ++frameCount_;
     const quint8 command = quint8(frame[3]);
+    QString body = QStringLiteral("%1 ").arg(command, 2, 16, QLatin1Char('0')).toUpper() +
+                   commandName(command);
+    if (hung_) {
+        trace(frameCount_, body + hungNote(), {});
+        return {};
+    }
     Outcome outcome;
     switch (Command(command)) {
     case Command::Synthesize:
@@ -168,11 +187,12 @@ QByteArray ChipModel::handleFrame(const QByteArray& frame) {
         outcome = {bytes({reply::kReceiveError}), QString()};
         break;
     }
-    QString body = QStringLiteral("%1 ").arg(command, 2, 16, QLatin1Char('0')).toUpper() +
-                   commandName(command);
     if (!outcome.detail.isEmpty())
         body += u' ' + outcome.detail;
     trace(frameCount_, body, outcome.reply);
+    if (hangAfter_ > 0 && Command(command) == Command::Synthesize &&
+        outcome.reply == bytes({reply::kReceived}) && ++synthesesCounted_ == hangAfter_)
+        hangUp();
     return outcome.reply;
 }
 
@@ -249,7 +269,10 @@ ChipModel::Outcome ChipModel::simpleCommand(quint8 command) {
             return {ok, QStringLiteral("(standby: ignored)")};
         stopSpeaking();
         // Idle is reported after the acknowledgement, as a message of its own.
-        QTimer::singleShot(0, this, [this] { emit spontaneousReply(bytes({reply::kIdle})); });
+        QTimer::singleShot(0, this, [this, life = life_, frame = frameCount_] {
+            if (life == life_)
+                reportIdle(frame, IdleCause::Stop);
+        });
         return {ok, QStringLiteral("(%1 -> idle, then 4F)").arg(stateName(before))};
     case Command::Pause:
         if (state_ == State::Playing) {
@@ -279,8 +302,10 @@ ChipModel::Outcome ChipModel::simpleCommand(quint8 command) {
         return {ok, QStringLiteral("(%1 -> %2)").arg(stateName(before), stateName(state_))};
     case Command::QueryVersion: {
         const QByteArray answer = char(reply::kVersion) + QByteArray(kVersionText);
-        QTimer::singleShot(kVersionDelayMs, this,
-                           [this, answer] { emit spontaneousReply(answer); });
+        QTimer::singleShot(kVersionDelayMs, this, [this, answer, life = life_] {
+            if (life == life_)
+                emit spontaneousReply(answer);
+        });
         return {ok, QStringLiteral("(then \"%1\")").arg(QString::fromLatin1(answer))};
     }
     default:
@@ -317,9 +342,86 @@ void ChipModel::finishSpeaking() {
         return;
     state_ = State::Idle;
     remainingMs_ = 0;
+    reportIdle(speakingFrame_, IdleCause::UtteranceEnd);
+}
+
+void ChipModel::reportIdle(int frameNumber, IdleCause cause) {
+    const QString what = cause == IdleCause::UtteranceEnd ? QStringLiteral("end of utterance")
+                                                          : QStringLiteral("after stop");
+    if (dropIdleEvery_ > 0 && ++idleReportsCounted_ == dropIdleEvery_) {
+        idleReportsCounted_ = 0;
+        trace(frameNumber,
+              what + QStringLiteral(", fault: 4F dropped (one in %1 lost)").arg(dropIdleEvery_),
+              {});
+        emit idleReplyDropped(frameNumber);
+        return;
+    }
     const QByteArray idle = bytes({reply::kIdle});
-    trace(speakingFrame_, QStringLiteral("end of utterance"), idle);
+    // The idle report after a stop is announced on the stop's own line.
+    if (cause == IdleCause::UtteranceEnd)
+        trace(frameNumber, what, idle);
     emit spontaneousReply(idle);
+}
+
+void ChipModel::setHangAfter(int synthesisFrames) {
+    hangAfter_ = std::max(0, synthesisFrames);
+    synthesesCounted_ = 0;
+}
+
+void ChipModel::setRecoverAfterMs(int milliseconds) {
+    recoverAfterMs_ = std::max(0, milliseconds);
+    if (!hung_)
+        return;
+    if (recoverAfterMs_ == 0)
+        recoveryTimer_.stop();
+    else
+        recoveryTimer_.start(int(std::max<qint64>(recoverAfterMs_ - hungClock_.elapsed(), 0)));
+}
+
+void ChipModel::setDropIdleEvery(int n) {
+    dropIdleEvery_ = std::max(0, n);
+    idleReportsCounted_ = 0;
+}
+
+void ChipModel::hangUp() {
+    hung_ = true;
+    ++life_;
+    hungClock_.start();
+    // Whatever it was saying never ends.
+    speechTimer_.stop();
+    QString body = QStringLiteral("fault: hung after %1 synthesis frame%2, answers nothing ")
+                       .arg(hangAfter_)
+                       .arg(hangAfter_ == 1 ? "" : "s");
+    if (recoverAfterMs_ > 0) {
+        body +=
+            QStringLiteral("until a power cycle in %1 s").arg(recoverAfterMs_ / 1000.0, 0, 'f', 3);
+        recoveryTimer_.start(recoverAfterMs_);
+    } else {
+        body += QStringLiteral("from now on");
+    }
+    trace(frameCount_, body, {});
+    emit hung(frameCount_);
+}
+
+void ChipModel::powerCycle() {
+    const bool wasHung = std::exchange(hung_, false);
+    recoveryTimer_.stop();
+    ++life_;
+    speechTimer_.stop();
+    remainingMs_ = 0;
+    state_ = State::Idle;
+    properties_ = SpeechProperties{};
+    cache_.fill(QByteArray());
+    synthesesCounted_ = 0;
+    const QByteArray initialised = bytes({reply::kInitialised});
+    QString body = QStringLiteral("power cycle");
+    if (wasHung)
+        body += QStringLiteral(" after %1 s hung").arg(hungClock_.elapsed() / 1000.0, 0, 'f', 3);
+    trace(frameCount_, body + QStringLiteral(": idle, default properties, answers again"),
+          initialised);
+    emit spontaneousReply(initialised);
+    if (wasHung)
+        emit recovered();
 }
 
 void ChipModel::armTimer() {

@@ -55,6 +55,30 @@ public:
     // complete in time). Counts as a frame, traces it, and returns 0x45.
     QByteArray handleBadFrame(const QByteArray& bytes, const QString& reason);
 
+    // Faults to play, for tests and engineers. Each setter starts its count
+    // afresh; all are off by default.
+    //
+    // Hangs after the n-th synthesis frame (0x01 answered 0x41) from now on:
+    // that frame is still acknowledged and starts speaking, but its end is
+    // never reported; from then on no frame gets an answer (not even a status
+    // query) and the chip sends nothing on its own. A power cycle ends the
+    // hang and starts the count again, so the chip hangs again n synthesis
+    // frames later. 0 never hangs.
+    void setHangAfter(int synthesisFrames);
+    // Power-cycles a hung chip this many real milliseconds after it hung; the
+    // time scale does not apply. Set while hung, it counts from the hang.
+    // 0 leaves the chip hung.
+    void setRecoverAfterMs(int milliseconds);
+    // Leaves out every n-th idle report 0x4F sent at the end of an utterance
+    // or after a stop; the chip goes idle all the same. The 4F answering a
+    // status query (41 4F) is always sent and not counted. 0 leaves none out.
+    void setDropIdleEvery(int n);
+    bool isHung() const { return hung_; }
+    // The chip switched off and on: whatever it was doing is forgotten, it
+    // is idle with the default speech properties and an empty cache, it
+    // sends 0x4A and answers again. Nothing it meant to send before goes out.
+    void powerCycle();
+
 signals:
     // Bytes the chip sends on its own, such as 0x4F at the end of an
     // utterance and after a stop, and the "S..." answer to a version query.
@@ -65,6 +89,12 @@ signals:
     void utteranceStarted(int frameNumber, const QString& text);
     // The same moment, with what a renderer needs to voice it.
     void utteranceBegan(const qav::sim::Utterance& utterance);
+    // The chip hung after the synthesis frame with this number.
+    void hung(int frameNumber);
+    // A power cycle ended a hang (after its 0x4A went out).
+    void recovered();
+    // The idle report after this frame's utterance or stop was left out.
+    void idleReplyDropped(int frameNumber);
 
 private:
     struct Outcome {
@@ -78,6 +108,9 @@ private:
     void startSpeaking(const QString& text, int repeats);
     void stopSpeaking();
     void finishSpeaking();
+    enum class IdleCause { UtteranceEnd, Stop };
+    void reportIdle(int frameNumber, IdleCause cause);
+    void hangUp();
     void armTimer();
     void trace(int frameNumber, const QString& body, const QByteArray& reply);
 
@@ -91,6 +124,19 @@ private:
     int frameCount_ = 0;
     QElapsedTimer uptime_;
     std::array<QByteArray, kCacheSegments> cache_;
+
+    // Faults.
+    int hangAfter_ = 0;
+    int synthesesCounted_ = 0; // towards the hang, since the setter or a power cycle
+    bool hung_ = false;
+    QElapsedTimer hungClock_;
+    int recoverAfterMs_ = 0;
+    QTimer recoveryTimer_;
+    int dropIdleEvery_ = 0;
+    int idleReportsCounted_ = 0; // towards the next one left out
+    // Changes when the chip hangs or is power-cycled: replies it scheduled
+    // before then are not sent.
+    quint64 life_ = 0;
 };
 
 } // namespace qav::sim

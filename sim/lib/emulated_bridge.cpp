@@ -89,7 +89,9 @@ void EmulatedBridge::handleFrame(const QByteArray& frame) {
     const QByteArray chipAnswer = chip_->handleFrame(frame);
     inFrame_ = false;
 
-    if (chipAnswer.startsWith(char(reply::kReceiveError))) {
+    if (chipAnswer.isEmpty()) {
+        // A hung chip answers nothing, so the bridge has no receipt to give.
+    } else if (chipAnswer.startsWith(char(reply::kReceiveError))) {
         answer(reply::kReceiveError, ackDelayMs_);
     } else {
         switch (before) {

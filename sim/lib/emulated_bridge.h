@@ -7,7 +7,11 @@
 //   - after a whole frame, 0xAA, 0xAB or 0xAC for the chip's state before the
 //     frame (idle, paused, playing), 0x45 when the chip could not use it, and
 //     0xAD after a status query while the chip plays;
-//   - the chip's own one-byte replies (0x4F at the end of an utterance).
+//   - the chip's own one-byte replies (0x4F at the end of an utterance,
+//     0x4A after a power cycle).
+// While the chip hangs (ChipModel::setHangAfter) the bridge still takes and
+// acknowledges packets with 0x5E, but gives no receipt: it has no answer
+// from the chip to pass on.
 // Input reports are delivered from the event loop, never from inside
 // writeReport. Faults for tests: dropped acknowledgements, a bridge that
 // vanishes (searches and writes fail) and comes back.
