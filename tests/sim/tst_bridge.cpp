@@ -104,6 +104,42 @@ private slots:
         QVERIFY(rig.waitFor(bytes({0x5E, 0xAA, 0x4F})));
     }
 
+    void hungChipLeavesTheBridgeOnlyItsAcknowledgements() {
+        Rig rig;
+        auto& chip = rig.bridge.chip();
+        chip.setTimeScale(1000);
+        chip.setHangAfter(1);
+        chip.setRecoverAfterMs(200);
+        rig.write(speak(4)); // taken, starts speaking, and the chip hangs
+        QVERIFY(rig.waitFor(bytes({0x5E, 0xAA})));
+        rig.write(protocol::commandFrame(Command::QueryStatus));
+        rig.write(protocol::commandFrame(Command::Stop));
+        // The packets are taken; no receipt, no idle report, until the 0x4A.
+        QVERIFY(rig.waitFor(bytes({0x5E, 0xAA, 0x5E, 0x5E, 0x4A})));
+        rig.write(protocol::commandFrame(Command::QueryStatus));
+        QVERIFY(rig.waitFor(bytes({0x5E, 0xAA, 0x5E, 0x5E, 0x4A, 0x5E, 0xAA})));
+        QVERIFY(!rig.reentered);
+    }
+
+    void everyNthIdleReportIsLeftOut() {
+        Rig rig;
+        auto& chip = rig.bridge.chip();
+        chip.setTimeScale(1000);
+        chip.setDropIdleEvery(2);
+        QSignalSpy dropped(&chip, &sim::ChipModel::idleReplyDropped);
+        rig.write(speak(4));
+        QVERIFY(rig.waitFor(bytes({0x5E, 0xAA, 0x4F})));
+        rig.write(speak(4));
+        QTRY_COMPARE(dropped.size(), 1);
+        rig.write(speak(4));
+        QVERIFY(rig.waitFor(bytes({0x5E, 0xAA, 0x4F, 0x5E, 0xAA, 0x5E, 0xAA, 0x4F})));
+        rig.write(protocol::commandFrame(Command::Stop));
+        QTRY_COMPARE(dropped.size(), 2);
+        rig.write(protocol::commandFrame(Command::Stop));
+        QVERIFY(rig.waitFor(
+            bytes({0x5E, 0xAA, 0x4F, 0x5E, 0xAA, 0x5E, 0xAA, 0x4F, 0x5E, 0xAA, 0x5E, 0xAA, 0x4F})));
+    }
+
     void vanishingLosesTheHalfFrameAndComingBackRecovers() {
         Rig rig;
         QSignalSpy failed(&rig.bridge, &link::HidBridge::readFailed);

@@ -1,57 +1,20 @@
 #include "chip_model.h"
 #include "serial_line.h"
+#include "sim/sim_helpers.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 using qav::sim::ChipModel;
 using qav::sim::SerialLine;
+using qav::test::Client;
 
 namespace {
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
 }
-
-// The console's end of the line: COMn opened as a raw serial port.
-class Client {
-public:
-    explicit Client(const QString& path) {
-        fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd_ >= 0) {
-            termios tio{};
-            ::tcgetattr(fd_, &tio);
-            ::cfmakeraw(&tio);
-            ::tcsetattr(fd_, TCSANOW, &tio);
-        }
-    }
-    ~Client() { close(); }
-    bool isOpen() const { return fd_ >= 0; }
-    void close() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    void write(const QByteArray& bytes) {
-        QCOMPARE(::write(fd_, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
-    }
-    // What arrived so far, read without blocking.
-    const QByteArray& received() {
-        char buffer[256];
-        ssize_t n;
-        while ((n = ::read(fd_, buffer, sizeof buffer)) > 0)
-            received_.append(buffer, n);
-        return received_;
-    }
-    void clear() { received_.clear(); }
-
-private:
-    int fd_ = -1;
-    QByteArray received_;
-};
 } // namespace
 
 class TestSerialLine : public QObject {
@@ -79,6 +42,42 @@ private slots:
         client.clear();
         client.write(hex("00FF") + hex("FD000121") + hex("FD000121"));
         QTRY_COMPARE(client.received(), hex("414F414F"));
+    }
+
+    void hungChipIsSilentOnTheLineUntilItsPowerCycle() {
+        QTemporaryDir dir;
+        ChipModel chip;
+        chip.setTimeScale(1000);
+        chip.setHangAfter(2);
+        chip.setRecoverAfterMs(250);
+        SerialLine line(&chip);
+        line.setFrameTimeoutMs(40); // an incomplete frame expires while the chip hangs
+        QVERIFY(line.open(dir.path(), 1));
+        Client client(line.linkPath());
+        const QByteArray synth = hex("FD00040101") + "ab";
+
+        client.write(synth);
+        QTRY_COMPARE(client.received(), hex("414F"));
+        client.write(synth);
+        QElapsedTimer sinceHang;
+        sinceHang.start();
+        QTRY_COMPARE(client.received(), hex("414F41"));
+        client.write(hex("FD000121"));
+        client.write(hex("FD0005")); // incomplete: no 0x45 either
+        QTest::qWait(120);           // checks that nothing comes while hung
+        QCOMPARE(client.received(), hex("414F41"));
+        QTRY_COMPARE_WITH_TIMEOUT(client.received(), hex("414F414A"), 3000);
+        const qint64 took = sinceHang.elapsed();
+        QVERIFY2(took >= 240 && took < 1000, qPrintable(QString::number(took)));
+
+        client.clear();
+        client.write(hex("FD000121"));
+        QTRY_COMPARE(client.received(), hex("414F"));
+        client.write(synth);
+        QTRY_COMPARE(client.received(), hex("414F414F"));
+        client.write(synth); // the second synthesis since the power cycle
+        client.write(hex("FD000121"));
+        QTRY_COMPARE_WITH_TIMEOUT(client.received(), hex("414F414F414A"), 3000);
     }
 
     void truncatedFrameTimesOutWithAnError() {
