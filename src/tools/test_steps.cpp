@@ -162,6 +162,8 @@ StepList interruptedPlayCycle(int baseMs, int passes) {
 }
 
 std::optional<int> readInterruptSetting(const QString& text) {
+    if (text.isEmpty())
+        return 0;
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(value))

@@ -51,7 +51,7 @@ StepList interruptedPlayCycle(int baseMs, int passes);
 
 // Base delay and pass count of interrupted play are whole numbers from 0 to
 // 32767, written as a decimal number that is rounded to the nearest integer
-// (halves to even). Anything else, an empty box included, is refused.
+// (halves to even); an empty box counts as 0. Anything else is refused.
 std::optional<int> readInterruptSetting(const QString& text);
 
 } // namespace qav::tools
