@@ -58,7 +58,7 @@ void checkSerial(const QByteArray& received, const QString& prefix) {
             continue;
         check(next < lines.size());
         const SerialReplyLine& line = lines[next++];
-        check(line.idle == (b == reply::kIdle));
+        check(line.idle() == (b == reply::kIdle));
         check(line.text.startsWith(leadIn + code));
         check(line.text.endsWith(QStringLiteral("\r\n")));
         // The code text starts with two hex digits and two blanks.

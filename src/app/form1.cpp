@@ -22,12 +22,12 @@ Form1::Form1(std::unique_ptr<link::HidBridge> bridge,
     setWindowTitle(QString::fromUtf8(kTitle));
 
     session_ = new session::ConsoleSession(*messages_, std::move(bridge), this);
-    Timer1 = &session_->countdownTimer();
-    Timer1->setObjectName(QStringLiteral("Timer1"));
 
     buildControls();
     text3_ = std::make_unique<TextBox>(*Text3);
     session_->setSendText(text3_.get());
+    connect(session_, &session::ConsoleSession::focusSendText, this,
+            [this] { text3_->setFocus(); });
     connectControls();
 }
 
@@ -53,8 +53,8 @@ void Form1::closeEvent(QCloseEvent* event) {
     // The log could not be saved: say why before the window goes, then close
     // for real once the message has been acknowledged.
     event->ignore();
-    session_->messages().show(QString::fromUtf8(kExportFailed) + exportError_,
-                              [this] { QTimer::singleShot(0, this, [this] { close(); }); });
+    session_->showMessage(QString::fromUtf8(kExportFailed) + exportError_,
+                          [this] { QTimer::singleShot(0, this, [this] { close(); }); });
 }
 
 } // namespace qav::app

@@ -18,11 +18,9 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
-class QTimer;
 
 namespace qav::link {
 class HidBridge;
-class SerialPortService;
 } // namespace qav::link
 
 namespace qav::app {
@@ -31,6 +29,9 @@ class Form1 : public QWidget {
     Q_OBJECT
 public:
     static constexpr const char* kTitle = "Tonaria-QAV7120中英语音合成芯片-PC端演示程序  V1.3";
+    // The size the window opens at, where the screen has room for it.
+    static constexpr int kDefaultWidth = 1200;
+    static constexpr int kDefaultHeight = 800;
 
     // bridge: the HID bridge behind the USB link (hidapi in the program, the
     // bridge emulator in tests). messages: where message boxes go; when null
@@ -40,11 +41,9 @@ public:
     ~Form1() override;
 
     session::ConsoleSession& session() { return *session_; }
-    session::ConsoleState& state() { return session_->state(); }
-    worklog::WorkLog& workLog() { return session_->workLog(); }
+    const worklog::WorkLog& workLog() const { return session_->workLog(); }
     logview::WorkLogView& workLogView() { return *Text4; }
     TextBox& sendText() { return *text3_; } // Text3 as the engineer sees it
-    link::SerialPortService& serialPort() { return session_->serialPort(); }
 
     // --- start-up and shut-down (form1_startup.cpp) ---
     void Form_Load();
@@ -91,7 +90,6 @@ public:
 
     // --- test tools (form1_tools.cpp) ---
     void Command3_Click();
-    void Timer1_Timer();
     void Command23_Click();
     void Command16_Click();
     void Command25_Click();
@@ -123,7 +121,6 @@ public:
                 *Command27 = nullptr, *Command28 = nullptr, *Command29 = nullptr,
                 *Command30 = nullptr, *Command31 = nullptr, *Command32 = nullptr,
                 *Command34 = nullptr;
-    QTimer* Timer1 = nullptr; // continuous-play countdown (the session's)
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -131,6 +128,10 @@ protected:
 private:
     // form1_layout.cpp
     void buildControls();
+    QSize defaultSize() const;
+    // Room kept for the window manager's frame around the window.
+    static constexpr int kFrameAllowance = 16;
+    static constexpr int kTitleAllowance = 48;
     QWidget* buildSendTextGroup();
     QWidget* buildHexGroup();
     QWidget* buildWorkLogGroup();
@@ -142,7 +143,7 @@ private:
     QWidget* buildOutsideClientArea();
     void connectControls();
 
-    void showMessage(const QString& text) { session_->messages().show(text); }
+    void showMessage(const QString& text) { session_->showMessage(text); }
     void sendTag(const QByteArray& tag);
     void restoreBarsAndSend(const QByteArray& tag);
     void afterSelectionSend(); // Text3 focused, Command6 enabled
@@ -152,6 +153,9 @@ private:
     std::unique_ptr<TextBox> text3_;
     QString exportError_;
     bool unloaded_ = false; // Form_Unload has run; the next close goes through
+    // While false, a change of a speech-property bar sends nothing: the
+    // panel's buttons put the bars back without a tag for each.
+    bool sliderTagsEnabled = true;
 };
 
 } // namespace qav::app

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -363,7 +365,20 @@ void Form1::buildControls() {
     top->addLayout(right, 1);
     top->addWidget(buildTestColumn());
     top->addWidget(buildOutsideClientArea());
-    resize(1200, 800);
+    resize(defaultSize());
+}
+
+// 1200 x 800, or less on a smaller screen: the whole window, frame included,
+// fits the screen's free area (a laptop's 1366 x 768 less its panels).
+QSize Form1::defaultSize() const {
+    const QSize wanted(kDefaultWidth, kDefaultHeight);
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return wanted;
+    // The frame of a window is not known before it is shown; leave room for
+    // a title bar and a border.
+    const QSize room = screen->availableGeometry().size() - QSize(kFrameAllowance, kTitleAllowance);
+    return wanted.boundedTo(room).expandedTo(minimumSizeHint());
 }
 
 void Form1::connectControls() {

@@ -1,7 +1,6 @@
 // The link controls, the one-byte command buttons, the synthesise button and
 // the encoding choice.
 #include "app/form1.h"
-#include "link/serial_port_service.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,7 +24,7 @@ void Form1::Combo2_Click() {
     const int index = Combo2->currentIndex();
     if (index < 0 || index >= int(kLineSettings.size()))
         return;
-    serialPort().setSettings(QString::fromLatin1(kLineSettings[std::size_t(index)]));
+    session_->setLineSettings(QString::fromLatin1(kLineSettings[std::size_t(index)]));
 }
 
 // Called from code while the other option is selected, the handler selects
@@ -84,9 +83,7 @@ void Form1::afterSelectionSend() {
 }
 
 void Form1::Combo5_Click() {
-    const int index = Combo5->currentIndex();
-    if (index >= int(protocol::Encoding::Gb2312) && index <= int(protocol::Encoding::Utf16Be))
-        state().encodingCode = index;
+    session_->setEncoding(Combo5->currentIndex());
 }
 
 } // namespace qav::app

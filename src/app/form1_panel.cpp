@@ -25,20 +25,20 @@ void Form1::sendTag(const QByteArray& tag) {
 
 // Any move of a bar stops continuous play, also one that sends nothing.
 void Form1::HScroll1_Change() {
-    state().continueSynthesis = false;
-    if (state().sliderTagsEnabled)
+    session_->interruptPlay();
+    if (sliderTagsEnabled)
         sendTag(synthesis::scrollBarTag(synthesis::kVolumeTag, HScroll1->value()));
 }
 
 void Form1::HScroll2_Change() {
-    state().continueSynthesis = false;
-    if (state().sliderTagsEnabled)
+    session_->interruptPlay();
+    if (sliderTagsEnabled)
         sendTag(synthesis::scrollBarTag(synthesis::kSpeedTag, HScroll2->value()));
 }
 
 void Form1::HScroll3_Change() {
-    state().continueSynthesis = false;
-    if (state().sliderTagsEnabled)
+    session_->interruptPlay();
+    if (sliderTagsEnabled)
         sendTag(synthesis::scrollBarTag(synthesis::kToneTag, HScroll3->value()));
 }
 
@@ -52,12 +52,12 @@ void Form1::Combo4_Click() {
 // The language and reset buttons put the three bars back to their middle
 // without a tag for each bar, then send their own tag alone.
 void Form1::restoreBarsAndSend(const QByteArray& tag) {
-    state().continueSynthesis = false;
-    state().sliderTagsEnabled = false;
+    session_->interruptPlay();
+    sliderTagsEnabled = false;
     HScroll1->setValue(synthesis::kScrollBarDefault);
     HScroll3->setValue(synthesis::kScrollBarDefault);
     HScroll2->setValue(synthesis::kScrollBarDefault);
-    state().sliderTagsEnabled = true;
+    sliderTagsEnabled = true;
     sendTag(tag);
 }
 
@@ -80,7 +80,7 @@ void Form1::Command34_Click() {
 // --- hex send area -----------------------------------------------------------
 
 void Form1::Command29_Click() {
-    state().continueSynthesis = false;
+    session_->interruptPlay();
     const tools::HexSend send = tools::directHexFrame(TextBox(*Text5).text());
     if (!send.message.isEmpty())
         showMessage(send.message);
@@ -89,7 +89,7 @@ void Form1::Command29_Click() {
 }
 
 void Form1::Command30_Click() {
-    state().continueSynthesis = false;
+    session_->interruptPlay();
     const int encoding = Combo5->currentIndex();
     const tools::HexSend send =
         tools::headerAddedHexFrame(TextBox(*Text5).text(), std::uint8_t(qMax(encoding, 0)));
@@ -123,15 +123,14 @@ void Form1::Command32_Click() {
 // Stores the selection in the chip's cache from the chosen segment on. The
 // synthesise button stays disabled while the frame is built and sent.
 void Form1::Command10_Click() {
-    state().continueSynthesis = false;
     Command6->setEnabled(false);
     session_->storeInCache(tools::cacheSegment(Combo6->currentIndex()));
     afterSelectionSend();
 }
 
 void Form1::Command13_Click() {
-    state().continueSynthesis = false;
-    session_->sendFrame(tools::cachePlayFrame(Combo7->currentIndex(), state().encodingCode));
+    session_->interruptPlay();
+    session_->sendFrame(tools::cachePlayFrame(Combo7->currentIndex(), session_->encodingCode()));
 }
 
 } // namespace qav::app

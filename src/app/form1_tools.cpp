@@ -17,10 +17,6 @@ void Form1::Command3_Click() {
     session_->startContinuousPlay(tools::readReplaySeconds(Text2->toPlainText()));
 }
 
-void Form1::Timer1_Timer() {
-    session_->countDown();
-}
-
 void Form1::Command16_Click() {
     text3_->setText(tools::playbackTestText());
 }

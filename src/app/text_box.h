@@ -26,7 +26,7 @@ public:
     void setSelLength(qsizetype length) override;
     QString selectedText() const override;
 
-    void setFocus() override;
+    void setFocus();
     QPlainTextEdit& edit() { return edit_; }
 
 private:

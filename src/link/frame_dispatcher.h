@@ -1,40 +1,34 @@
 #pragma once
-// The single road by which every frame leaves the console: unchanged over the
-// serial port, or cut into 33-byte reports for the USB bridge.
+// The single road by which every frame leaves the console: the active link.
+// Choosing a link only changes where frames go; the other link stays as it
+// is (a serial port stays open and keeps delivering replies).
+
+#include "link/link.h"
 
 #include <QByteArrayView>
-#include <QObject>
 
 namespace qav::link {
 
-class SerialPortService;
-class UsbPacketSender;
-
-// A frame longer than this leaves the serial port in two writes: its first
-// kSerialSplitThreshold bytes, then the rest.
-inline constexpr qsizetype kSerialSplitThreshold = 2000;
-
-class FrameDispatcher : public QObject {
-    Q_OBJECT
+class FrameDispatcher {
 public:
-    FrameDispatcher(SerialPortService& serial, UsbPacketSender& usb, QObject* parent = nullptr);
+    explicit FrameDispatcher(Link& active) : active_(&active) {}
 
-    void setUseUsbLink(bool useUsb) { useUsbLink_ = useUsb; }
-    bool useUsbLink() const { return useUsbLink_; }
+    void setActiveLink(Link& link) { active_ = &link; }
+    Link& activeLink() const { return *active_; }
+    bool isActive(const Link& link) const { return active_ == &link; }
 
-    // Serial: writes the frame while the port is open, in one write or, above
-    // kSerialSplitThreshold bytes, in two; drops it silently otherwise. USB:
-    // hands it to the packet sender, which paces it by the bridge's
-    // acknowledgements.
-    void dispatch(QByteArrayView frame);
-    // Frames still waiting for the USB link are not sent (each gets its
+    // Hands the frame to the active link, which writes it or lets it wait
+    // behind the frame under way.
+    void dispatch(QByteArrayView frame) {
+        if (!frame.isEmpty())
+            active_->writeFrame(frame);
+    }
+    // Frames still waiting for the active link are not sent (each gets its
     // work-log line), so that what comes next goes out first.
-    void dropWaiting();
+    void dropWaiting() { active_->dropWaiting(); }
 
 private:
-    SerialPortService& serial_;
-    UsbPacketSender& usb_;
-    bool useUsbLink_ = false;
+    Link* active_;
 };
 
 } // namespace qav::link

@@ -8,6 +8,7 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -16,7 +17,13 @@
 namespace qav::link {
 
 SerialPortService::SerialPortService(QObject* parent)
-    : QObject(parent), port_(new QSerialPort(this)), replyPause_(new QTimer(this)) {
+    : Link(parent), port_(new QSerialPort(this)), replyPause_(new QTimer(this)),
+      lineTime_(new QTimer(this)) {
+    clock_.start();
+    lineTime_->setSingleShot(true);
+    lineTime_->setTimerType(Qt::PreciseTimer);
+    connect(lineTime_, &QTimer::timeout, this, [this] { onBytesWritten(); });
+    connect(port_, &QSerialPort::bytesWritten, this, [this] { onBytesWritten(); });
     replyPause_->setSingleShot(true);
     replyPause_->setTimerType(Qt::PreciseTimer);
     connect(replyPause_, &QTimer::timeout, this, [this] { deliver(); });
@@ -63,12 +70,20 @@ bool SerialPortService::setSettings(const QString& settings) {
     else
         return false;
 
-    settings_ = settings;
     baud_ = baud;
     parity_ = parity.at(0).toLatin1();
     dataBits_ = dataBits;
     stopBits_ = stopBits;
     return port_->isOpen() ? applySettings() : true;
+}
+
+QString SerialPortService::settings() const {
+    const QString stop = stopBits_ == 15 ? QStringLiteral("1.5") : QString::number(stopBits_);
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(baud_)
+        .arg(QLatin1Char(parity_))
+        .arg(dataBits_)
+        .arg(stop);
 }
 
 bool SerialPortService::applySettings() {
@@ -120,10 +135,19 @@ bool SerialPortService::open() {
         return false;
     }
     openedFromFolder_ = name == folderEntry(commPort_, QString());
-    return openDevice(name);
+    return openPort(name);
 }
 
-bool SerialPortService::openDevice(const QString& name) {
+bool SerialPortService::openDevice(const QString& path) {
+    stopWatching();
+    error_.clear();
+    if (port_->isOpen())
+        port_->close();
+    openedFromFolder_ = false;
+    return openPort(path);
+}
+
+bool SerialPortService::openPort(const QString& name) {
     openedName_ = name;
     port_->setPortName(name);
     if (!port_->open(QIODevice::ReadWrite)) {
@@ -146,6 +170,7 @@ void SerialPortService::close() {
     stopWatching();
     if (port_->isOpen())
         port_->close();
+    finishFrame();
 }
 
 bool SerialPortService::watching() const {
@@ -168,7 +193,7 @@ void SerialPortService::lookForLostPort() {
         if (!present)
             name.clear();
     }
-    if (name.isEmpty() || !openDevice(name))
+    if (name.isEmpty() || !openPort(name))
         return;
     // Still the end that went away (a pseudo-terminal whose far side is
     // closed opens, then hangs up at once): keep looking.
@@ -177,12 +202,83 @@ void SerialPortService::lookForLostPort() {
         return;
     }
     watch_->stop();
-    emit reopened();
+    emit back();
 }
 
-void SerialPortService::output(QByteArrayView bytes) {
-    if (port_->isOpen())
+void SerialPortService::writeFrame(QByteArrayView frame) {
+    if (frame.isEmpty() || !port_->isOpen())
+        return;
+    queue_.enqueue(frame.toByteArray());
+    pump();
+}
+
+void SerialPortService::dropWaiting() {
+    const qsizetype dropped = queue_.size();
+    queue_.clear();
+    for (qsizetype i = 0; i < dropped; ++i)
+        emit workLogLine(QString::fromUtf8(kDroppedLine));
+}
+
+qint64 SerialPortService::backlog() const {
+    qint64 bytes = port_->isOpen() ? port_->bytesToWrite() : 0;
+    for (const QByteArray& frame : queue_)
+        bytes += frame.size();
+    return bytes;
+}
+
+// The next frame goes to the port, in one write or, above the split
+// threshold, in two that follow each other at once.
+void SerialPortService::pump() {
+    if (inFlight_ || queue_.isEmpty() || !port_->isOpen())
+        return;
+    const QByteArray frame = queue_.dequeue();
+    inFlight_ = true;
+    const qint64 now = clock_.elapsed();
+    lineFreeMs_ = std::max(now, lineFreeMs_) + frameTimeMs(frame.size());
+    const QByteArrayView bytes(frame);
+    if (bytes.size() <= kSerialSplitThreshold) {
         port_->write(bytes.data(), bytes.size());
+    } else {
+        port_->write(bytes.data(), kSerialSplitThreshold);
+        port_->write(bytes.data() + kSerialSplitThreshold, bytes.size() - kSerialSplitThreshold);
+    }
+    largestBacklog_ = std::max(largestBacklog_, backlog());
+    onBytesWritten();
+}
+
+// The frame under way is done once the port has handed all of it to the
+// system and its time on the line has passed.
+void SerialPortService::onBytesWritten() {
+    if (!inFlight_)
+        return;
+    if (port_->isOpen() && port_->bytesToWrite() > 0)
+        return; // bytesWritten comes again
+    const qint64 left = lineFreeMs_ - clock_.elapsed();
+    if (left > 0) {
+        lineTime_->start(int(left));
+        return;
+    }
+    finishFrame();
+}
+
+void SerialPortService::finishFrame() {
+    lineTime_->stop();
+    if (!port_->isOpen())
+        queue_.clear(); // a frame for a closed port is dropped without a word
+    if (!inFlight_)
+        return;
+    inFlight_ = false;
+    emit frameDone();
+    pump();
+}
+
+// Start bit, data bits, parity and stop bits of each character, at the
+// line's speed; rounded up to whole milliseconds.
+int SerialPortService::frameTimeMs(qsizetype bytes) const {
+    const double stop = stopBits_ == 15 ? 1.5 : stopBits_;
+    const double bitsPerChar = 1 + dataBits_ + (parity_ == 'N' ? 0 : 1) + stop;
+    const double ms = double(bytes) * bitsPerChar * 1000.0 / std::max<qint32>(baud_, 1);
+    return int(std::ceil(ms));
 }
 
 void SerialPortService::setReceiveHeld(bool held) {
@@ -250,12 +346,13 @@ void SerialPortService::handleError(int error) {
     // hang-up the port's own error text is that of a later call, not the cause.
     error_ = hungUp ? tr("the line hung up") : port_->errorString();
     port_->close();
+    finishFrame();
     watchedNumber_ = commPort_;
     watchedName_ = openedFromFolder_ ? QString() : openedName_;
     watch_->start();
     if (!lost_) {
         lost_ = true;
-        emit deviceLost();
+        emit lost(error_);
     }
 }
 

@@ -1,142 +1,159 @@
-#include "link/usb_packet_sender.h"
+#include "link/usb_link.h"
 
-#include <QTimer>
+#include "protocol/frame.h"
 
 namespace qav::link {
 
-UsbPacketSender::UsbPacketSender(HidBridge* bridge, QObject* parent)
-    : QObject(parent), bridge_(bridge), timer_(new QTimer(this)) {
-    timer_->setSingleShot(true);
-    timer_->setTimerType(Qt::PreciseTimer);
-    connect(timer_, &QTimer::timeout, this, &UsbPacketSender::onTimeout);
+UsbLink::UsbLink(HidBridge* bridge, QObject* parent) : Link(parent) {
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &UsbLink::onTimeout);
+    watch_.setInterval(kWatchIntervalMs);
+    connect(&watch_, &QTimer::timeout, this, &UsbLink::lookForBridge);
+    setBridge(bridge);
 }
 
-void UsbPacketSender::send(const QByteArray& frame) {
-    if (frame.isEmpty())
+void UsbLink::setBridge(HidBridge* bridge) {
+    if (bridge_)
+        disconnect(bridge_, nullptr, this, nullptr);
+    bridge_ = bridge;
+    if (!bridge_)
         return;
-    queue_.enqueue(frame);
+    connect(bridge_, &HidBridge::inputReport, this, &UsbLink::onReport);
+    connect(bridge_, &HidBridge::readFailed, this, [this](const QString& reason) {
+        watch_.start();
+        emit lost(reason);
+    });
+}
+
+bool UsbLink::open() {
+    if (!bridge_ || !bridge_->find())
+        return false;
+    watch_.stop();
+    return true;
+}
+
+bool UsbLink::isOpen() const {
+    return bridge_ && bridge_->isOpen();
+}
+
+// The reader has stopped: search until the bridge is back, so that its
+// replies are read again without waiting for a write.
+void UsbLink::lookForBridge() {
+    if (!bridge_ || !bridge_->find())
+        return;
+    watch_.stop();
+    emit back();
+}
+
+void UsbLink::onReport(const QByteArray& report) {
+    emit reportRead(report);
+    if (report.size() >= 2 && std::uint8_t(report[1]) == protocol::reply::kBridgeAck)
+        onAcknowledged();
+    else
+        emit received(report);
+}
+
+void UsbLink::onAcknowledged() {
+    switch (state_) {
+    case State::AwaitingPacketAck:
+        timer_.stop();
+        ++next_;
+        state_ = State::Idle;
+        pump();
+        return;
+    case State::AwaitingFrameAck:
+        timer_.stop();
+        state_ = State::Idle;
+        emit frameTaken(true);
+        pump();
+        return;
+    case State::Idle:
+        // Nobody waited for it; it still says the bridge is ready.
+        emit frameTaken(true);
+        return;
+    }
+}
+
+void UsbLink::onTimeout() {
+    switch (state_) {
+    case State::AwaitingPacketAck:
+        giveUpFrame(kAckTimeoutLine);
+        break;
+    case State::AwaitingFrameAck:
+        // The frame was written whole; its answer did not come.
+        state_ = State::Idle;
+        emit frameTaken(false);
+        break;
+    case State::Idle:
+        return;
+    }
     pump();
 }
 
-void UsbPacketSender::dropWaiting() {
+void UsbLink::writeFrame(QByteArrayView frame) {
+    if (frame.isEmpty())
+        return;
+    queue_.enqueue(frame.toByteArray());
+    pump();
+}
+
+void UsbLink::dropWaiting() {
     const qsizetype dropped = queue_.size();
     queue_.clear();
     for (qsizetype i = 0; i < dropped; ++i)
         emit workLogLine(QString::fromUtf8(kDroppedLine));
-    // A new frame was only waiting for the answer to the last one.
-    if (state_ == State::AwaitingFrameAck && !frameInFlight_) {
-        timer_->stop();
-        setState(State::Idle);
-    }
 }
 
-UsbPacketSender::Ack UsbPacketSender::acknowledge() {
-    switch (state_) {
-    case State::AwaitingAck:
-        timer_->stop();
-        ++next_;
-        setState(State::Idle);
-        pump();
-        return Ack::FullPacket;
-    case State::AwaitingFrameAck:
-        timer_->stop();
-        frameAckExpected_ = false;
-        setState(State::Idle);
-        pump();
-        return Ack::Other;
-    case State::Idle:
-        frameAckExpected_ = false;
-        return Ack::Other;
-    }
-    return Ack::Other;
-}
-
-bool UsbPacketSender::frameAckOutstanding() const {
-    return frameAckExpected_ && frameAckClock_.elapsed() < ackTimeoutMs_;
-}
-
-void UsbPacketSender::pump() {
+void UsbLink::pump() {
     // Signals emitted below may hand over more frames; the loop that is
     // already running picks them up.
     if (pumping_)
         return;
     pumping_ = true;
     while (state_ == State::Idle) {
-        if (!frameInFlight_) {
+        if (packets_.empty()) {
             if (queue_.isEmpty())
                 break;
-            if (frameAckOutstanding()) {
-                setState(State::AwaitingFrameAck);
-                timer_->start(int(ackTimeoutMs_ - frameAckClock_.elapsed()));
-                break;
-            }
-            frameAckExpected_ = false;
             packets_ = protocol::cutIntoUsbPackets(queue_.dequeue());
             next_ = 0;
-            frameInFlight_ = true;
         }
         writeNextPacket();
     }
     pumping_ = false;
 }
 
-bool UsbPacketSender::writeNextPacket() {
+void UsbLink::writeNextPacket() {
     // The bridge may have been unplugged and plugged in again since the last
     // report: search before every one.
     if (!bridge_ || !bridge_->find()) {
         emit bridgeNotFound();
-        emit workLogLine(QString::fromUtf8(kNotConnectedLine));
-        finishFrame(false);
-        return false;
+        giveUpFrame(kNotConnectedLine);
+        return;
     }
     const protocol::UsbPacket& packet = packets_[next_];
     if (!bridge_->writeReport(packet.report)) {
-        emit workLogLine(QString::fromUtf8(kWriteFailedLine));
-        finishFrame(false);
-        return false;
-    }
-    if (packet.kind == protocol::UsbPacketKind::Full) {
-        setState(State::AwaitingAck);
-        timer_->start(ackTimeoutMs_);
-        return true;
-    }
-    frameAckExpected_ = true;
-    frameAckClock_.start();
-    finishFrame(true);
-    return false;
-}
-
-void UsbPacketSender::finishFrame(bool complete) {
-    frameInFlight_ = false;
-    packets_.clear();
-    next_ = 0;
-    emit frameFinished(complete);
-}
-
-void UsbPacketSender::onTimeout() {
-    switch (state_) {
-    case State::AwaitingAck:
-        setState(State::Idle);
-        emit workLogLine(QString::fromUtf8(kAckTimeoutLine));
-        finishFrame(false);
-        break;
-    case State::AwaitingFrameAck:
-        // The answer to the previous frame's last packet never came; that
-        // frame was written whole, so just go on.
-        frameAckExpected_ = false;
-        setState(State::Idle);
-        break;
-    case State::Idle:
+        giveUpFrame(kWriteFailedLine);
         return;
     }
-    pump();
+    emit reportWritten(QByteArray(reinterpret_cast<const char*>(packet.report.data()),
+                                  qsizetype(packet.report.size())));
+    timer_.start(ackTimeoutMs_);
+    if (packet.kind == protocol::UsbPacketKind::Full) {
+        state_ = State::AwaitingPacketAck;
+        return;
+    }
+    packets_.clear();
+    state_ = State::AwaitingFrameAck;
+    emit frameDone();
 }
 
-void UsbPacketSender::setState(State state) {
-    const bool wasPending = ackPending();
-    state_ = state;
-    if (wasPending != ackPending())
-        emit ackPendingChanged(ackPending());
+void UsbLink::giveUpFrame(const char* line) {
+    timer_.stop();
+    packets_.clear();
+    state_ = State::Idle;
+    emit workLogLine(QString::fromUtf8(line));
+    emit frameDone();
 }
 
 } // namespace qav::link

@@ -51,7 +51,7 @@ QList<SerialReplyLine> decodeSerialReplies(const QByteArray& received, const QSt
         SerialReplyLine line;
         line.text =
             QString::fromUtf8(kSerialReplyLeadIn) + hexPrefix + code + QStringLiteral("\r\n");
-        line.idle = byte == reply::kIdle;
+        line.code = byte;
         lines.append(std::move(line));
     }
     return lines;

@@ -2,9 +2,12 @@
 // Decoding of the chip's replies on the serial link. The chip answers with
 // single bytes; each event's read is decoded here into work-log lines.
 
+#include "protocol/frame.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <cstdint>
 
 namespace qav::protocol {
 
@@ -30,8 +33,10 @@ inline constexpr int kReplyPauseCharacters = 20;
 int replyPauseMs(int baudRate);
 
 struct SerialReplyLine {
-    QString text;      // the whole line, CR LF included
-    bool idle = false; // a 0x4F: the idle actions follow this line
+    QString text;          // the whole line, CR LF included
+    std::uint8_t code = 0; // the reply byte
+    // A 0x4F: the idle actions follow this line.
+    bool idle() const { return code == reply::kIdle; }
 };
 
 // The code text logged for a reply byte, or an empty string when the byte is

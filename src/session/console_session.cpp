@@ -5,19 +5,21 @@
 #include "link/frame_dispatcher.h"
 #include "link/hid_bridge.h"
 #include "link/serial_port_service.h"
-#include "link/usb_packet_sender.h"
+#include "link/usb_link.h"
+#include "session/crash_results.h"
 #include "session/send_text.h"
+#include "session/watchdog.h"
 #include "synthesis/text_frame.h"
+#include "tools/step_player.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QDir>
 
 namespace qav::session {
 
 namespace {
 constexpr int kCountdownIntervalMs = 1000;
 constexpr const char* kHexPrefix = "0x";
-const QLatin1String kCrLf("\r\n");
 // Work-log lines of the links' faults and returns.
 constexpr const char* kPortLostLine = "串口COM%1已断开：%2";
 constexpr const char* kPortBackLine = "串口COM%1已重新打开";
@@ -28,78 +30,152 @@ constexpr const char* kBridgeBackLine = "F320已重新联接";
 
 ConsoleSession::ConsoleSession(MessageSink& messages, std::unique_ptr<link::HidBridge> bridge,
                                QObject* parent)
-    : QObject(parent), gate_(messages), bridge_(std::move(bridge)) {
-    serial_ = new link::SerialPortService(this);
-    usb_ = new link::UsbPacketSender(bridge_.get(), this);
-    dispatcher_ = new link::FrameDispatcher(*serial_, *usb_, this);
-    countdown_.setInterval(kCountdownIntervalMs);
-    bridgeWatch_.setInterval(kBridgeWatchIntervalMs);
-    connect(&countdown_, &QTimer::timeout, this, [this] { countDown(); });
-    connect(&bridgeWatch_, &QTimer::timeout, this, [this] { lookForBridge(); });
+    : QObject(parent), gate_(messages), bridge_(std::move(bridge)),
+      serial_(new link::SerialPortService(this)), usb_(new link::UsbLink(bridge_.get(), this)),
+      dispatcher_(std::make_unique<link::FrameDispatcher>(*serial_)),
+      player_(std::make_unique<tools::StepPlayer>()),
+      crashResults_(std::make_unique<CrashResults>()), folder_(QDir::currentPath()) {
+    qRegisterMetaType<RunStep>();
+    run_.countdown = new QTimer(this);
+    run_.countdown->setInterval(kCountdownIntervalMs);
+    connect(run_.countdown, &QTimer::timeout, this, [this] { countDown(); });
     connectLinks();
+    connectWatchdog();
+    connect(&log_, &worklog::WorkLog::storageProblem, this,
+            [this](const QString& text) { gate_.show(text, {}, MessageGate::Notice); });
 
-    // A sequence holds while its message box is open, and gives the USB link
-    // one frame at a time: its next wait starts once the link has taken the
-    // frame before.
-    player_.setReadyCheck([this] { return sequenceMayGoOn(); });
-    connect(usb_, &link::UsbPacketSender::frameFinished, this, [this] { player_.readyChanged(); });
-    connect(&gate_, &MessageGate::allClosed, this, [this] { player_.readyChanged(); });
-}
-
-void ConsoleSession::connectLinks() {
-    connect(serial_, &link::SerialPortService::received, this,
-            [this](const QByteArray& bytes) { MSComm1_OnComm(bytes); });
-    connect(serial_, &link::SerialPortService::deviceLost, this, [this] { onPortLost(); });
-    connect(serial_, &link::SerialPortService::reopened, this, [this] {
-        log_.append(QString::fromUtf8(kPortBackLine).arg(serial_->commPort()) + kCrLf);
-    });
-    connect(serial_, &link::SerialPortService::overrun, this, [this](qint64 bytes) {
-        log_.append(QString::fromUtf8(kOverrunLine).arg(bytes) + kCrLf);
-    });
-    connect(usb_, &link::UsbPacketSender::bridgeNotFound, this,
-            [this] { showMessage(QString::fromUtf8(kUsbConnectFailed)); });
-    connect(usb_, &link::UsbPacketSender::workLogLine, this,
-            [this](const QString& line) { log_.append(line + kCrLf); });
-    if (!bridge_)
-        return;
-    connect(bridge_.get(), &link::HidBridge::inputReport, this,
-            [this](const QByteArray& report) { PollBridgeReply(report); });
-    connect(bridge_.get(), &link::HidBridge::readFailed, this,
-            [this](const QString& reason) { onBridgeReadFailed(reason); });
-}
-
-bool ConsoleSession::sequenceMayGoOn() const {
-    return !gate_.isOpen() && !(useUsbLink() && usb_->busy());
-}
-
-// The adapter was pulled out or the device went away while open: the port
-// service has closed the port and watches for it to come back.
-void ConsoleSession::onPortLost() {
-    log_.append(
-        QString::fromUtf8(kPortLostLine).arg(serial_->commPort()).arg(serial_->errorString()) +
-        kCrLf);
-    showMessage(QString::fromUtf8(kPortMessage));
-}
-
-// The bridge's reader has stopped: say why, and search for the bridge until
-// it is back, so that its replies are read again without waiting for a write.
-void ConsoleSession::onBridgeReadFailed(const QString& reason) {
-    log_.append(QString::fromUtf8(kBridgeReadFailedLine).arg(reason) + kCrLf);
-    bridgeWatch_.start();
-}
-
-void ConsoleSession::lookForBridge() {
-    if (!bridge_ || !bridge_->find())
-        return;
-    bridgeWatch_.stop();
-    log_.append(QString::fromUtf8(kBridgeBackLine) + kCrLf);
+    // A sequence holds while a message that asks the engineer to act is
+    // open, and while the chip hangs; it gives the link one frame at a time:
+    // its next wait starts once the link has taken the frame before.
+    player_->setReadyCheck([this] { return sequenceMayGoOn(); });
+    connect(&gate_, &MessageGate::closed, player_.get(), &tools::StepPlayer::readyChanged);
+    setTiming(timing_);
 }
 
 ConsoleSession::~ConsoleSession() {
-    player_.stop();
-    usb_->setBridge(nullptr); // the bridge goes before the sender does
+    player_->stop();
+    usb_->setBridge(nullptr); // the bridge goes before the link does
     if (serial_->portOpen())
         serial_->close();
+}
+
+void ConsoleSession::setTiming(const Timing& timing) {
+    timing_ = timing;
+    usb_->setAckTimeout(timing.usbAckTimeoutMs);
+    player_->setTimeScale(timing.sequenceTimeScale);
+    watchdog_->setLimits({timing.silenceMs, timing.queryWaitMs, timing.recoveryPollMs});
+}
+
+void ConsoleSession::setSystemPortsUsed(bool used) {
+    serial_->setSystemPortsUsed(used);
+}
+
+void ConsoleSession::connectLinks() {
+    connectSerialLink();
+    connectUsbLink();
+    for (link::Link* l : {static_cast<link::Link*>(serial_), static_cast<link::Link*>(usb_)}) {
+        connect(l, &link::Link::workLogLine, this, &ConsoleSession::logLine);
+        connect(l, &link::Link::frameDone, player_.get(), &tools::StepPlayer::readyChanged);
+        connect(l, &link::Link::lost, this, [this, l] {
+            if (dispatcher_->isActive(*l))
+                emit linkLost();
+        });
+        connect(l, &link::Link::back, this, [this, l] {
+            if (!dispatcher_->isActive(*l))
+                return;
+            emit linkBack();
+            watchdog_->linkBack();
+        });
+    }
+}
+
+void ConsoleSession::connectSerialLink() {
+    connect(serial_, &link::Link::received, this,
+            [this](const QByteArray& bytes) { MSComm1_OnComm(bytes); });
+    // The adapter was pulled out or the device went away while open: the
+    // port is closed and watched for.
+    connect(serial_, &link::Link::lost, this, [this](const QString& reason) {
+        logEvent(QString::fromUtf8(kPortLostLine).arg(serial_->commPort()).arg(reason));
+        gate_.show(QString::fromUtf8(kPortMessage), {}, MessageGate::Notice);
+    });
+    connect(serial_, &link::Link::back, this,
+            [this] { logEvent(QString::fromUtf8(kPortBackLine).arg(serial_->commPort())); });
+    connect(serial_, &link::SerialPortService::overrun, this,
+            [this](qint64 bytes) { logLine(QString::fromUtf8(kOverrunLine).arg(bytes)); });
+}
+
+void ConsoleSession::connectUsbLink() {
+    connect(usb_, &link::Link::received, this,
+            [this](const QByteArray& report) { PollBridgeReply(report); });
+    connect(usb_, &link::UsbLink::frameTaken, this, &ConsoleSession::onFrameTaken);
+    connect(usb_, &link::UsbLink::bridgeNotFound, this,
+            [this] { gate_.show(QString::fromUtf8(kUsbConnectFailed), {}, MessageGate::Notice); });
+    // The bridge's reader has stopped: the link searches for it until it is
+    // back, so that its replies are read again without waiting for a write.
+    connect(usb_, &link::Link::lost, this, [this](const QString& reason) {
+        logEvent(QString::fromUtf8(kBridgeReadFailedLine).arg(reason));
+    });
+    connect(usb_, &link::Link::back, this,
+            [this] { logEvent(QString::fromUtf8(kBridgeBackLine)); });
+}
+
+link::Link& ConsoleSession::activeLink() const {
+    return dispatcher_->activeLink();
+}
+
+bool ConsoleSession::sequenceMayGoOn() const {
+    return !gate_.holdsRun() && !activeLink().busy() && !watchdog_->isHung();
+}
+
+void ConsoleSession::logLine(const QString& line) {
+    log_.append(line + QStringLiteral("\r\n"));
+}
+
+// A line about the console's own doings: a link lost or back, the watchdog.
+void ConsoleSession::logEvent(const QString& line) {
+    logLine(line);
+}
+
+void ConsoleSession::showMessage(const QString& text, std::function<void()> afterOk) {
+    gate_.show(text, std::move(afterOk));
+}
+
+// --- what the faces show ---
+
+bool ConsoleSession::useUsbLink() const {
+    return dispatcher_->isActive(*usb_);
+}
+
+bool ConsoleSession::portOpen() const {
+    return serial_->portOpen();
+}
+
+int ConsoleSession::commPort() const {
+    return serial_->commPort();
+}
+
+QString ConsoleSession::portName() const {
+    return serial_->portName();
+}
+
+QString ConsoleSession::lineSettings() const {
+    return serial_->settings();
+}
+
+bool ConsoleSession::continuousPlayActive() const {
+    return run_.countdown->isActive();
+}
+
+bool ConsoleSession::chipHung() const {
+    return watchdog_->isHung();
+}
+
+qint64 ConsoleSession::serialBacklog() const {
+    return serial_->backlog();
+}
+
+qint64 ConsoleSession::largestSerialBacklog() const {
+    return serial_->largestBacklog();
 }
 
 // --- frames ---
@@ -107,9 +183,12 @@ ConsoleSession::~ConsoleSession() {
 void ConsoleSession::sendFrame(QByteArrayView frame) {
     if (frame.isEmpty())
         return;
-    state_.lastFrameIndex = int(frame.size()) - 1;
+    lastFrameIndex_ = int(frame.size()) - 1;
     log_.appendFrame(frame);
-    dispatcher_->dispatch(frame);
+    const QByteArray bytes = frame.toByteArray();
+    emit frameSent(bytes);
+    dispatcher_->dispatch(bytes);
+    armWatchdog();
 }
 
 void ConsoleSession::sendCommand(protocol::Command command) {
@@ -118,19 +197,28 @@ void ConsoleSession::sendCommand(protocol::Command command) {
 
 void ConsoleSession::stop() {
     stopSequences(); // interrupted play and the scripts end here too
-    state_.continueSynthesis = false;
-    // Nothing that waits for the USB link goes before the stop.
+    interruptPlay();
+    watchdog_->disarm();
+    // Nothing that waits for the link goes before the stop.
     dispatcher_->dropWaiting();
     sendCommand(protocol::Command::Stop);
 }
 
+void ConsoleSession::interruptPlay() {
+    run_.continueSynthesis = false;
+}
+
+void ConsoleSession::clearWorkLog() {
+    log_.clear();
+}
+
 ConsoleSession::SelectionSend ConsoleSession::synthesize() {
-    state_.continueSynthesis = false;
-    return sendSelection(protocol::Command::Synthesize, std::uint8_t(state_.encodingCode));
+    interruptPlay();
+    return sendSelection(protocol::Command::Synthesize, std::uint8_t(encodingCode_));
 }
 
 ConsoleSession::SelectionSend ConsoleSession::storeInCache(std::uint8_t segment) {
-    state_.continueSynthesis = false;
+    interruptPlay();
     return sendSelection(protocol::Command::CacheStore, segment);
 }
 
@@ -141,7 +229,7 @@ ConsoleSession::SelectionSend ConsoleSession::sendSelection(protocol::Command co
     if (!sendText_)
         return SelectionSend::Empty;
     SendText& text = *sendText_;
-    text.setFocus();
+    emit focusSendText();
     if (text.selLength() == 0) {
         text.setSelStart(0);
         text.setSelLength(text.length());
@@ -153,13 +241,12 @@ ConsoleSession::SelectionSend ConsoleSession::sendSelection(protocol::Command co
     synthesis::TextFrameRequest request;
     request.command = command;
     request.parameter = parameter;
-    request.encoding = protocol::Encoding(state_.encodingCode);
-    request.chunkLimit = state_.chunkLimit;
+    request.encoding = protocol::Encoding(encodingCode_);
+    request.chunkLimit = chunkLimit_;
     request.tableFolder =
         tableFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : tableFolder_;
     const synthesis::TextFrame built = synthesis::buildTextFrame(selected, request);
 
-    state_.textByteCount = built.measure.textByteCount;
     if (built.measure.shortened)
         text.setSelLength(built.measure.length);
     if (built.status == synthesis::TextFrame::Status::TableMissing) {
@@ -169,10 +256,9 @@ ConsoleSession::SelectionSend ConsoleSession::sendSelection(protocol::Command co
     if (built.status != synthesis::TextFrame::Status::Ok)
         return SelectionSend::Empty;
 
-    state_.frameByteCount = int(built.frame.size());
     // One log entry for the whole frame, even when it leaves in two writes.
     sendFrame(built.frame);
-    text.setFocus();
+    emit focusSendText();
     return SelectionSend::Sent;
 }
 
@@ -183,51 +269,65 @@ bool ConsoleSession::selectPort(int listIndex) {
         showMessage(QString::fromUtf8(kPortMessage));
         return false;
     }
-    state_.continueSynthesis = false;
+    interruptPlay();
     if (serial_->portOpen())
         serial_->close();
-    state_.serialPortNumber = listIndex + 1;
-    serial_->setCommPort(state_.serialPortNumber);
+    serial_->setCommPort(listIndex + 1);
     if (serial_->open())
         return true;
     showMessage(QString::fromUtf8(kPortMessage));
     return false;
 }
 
+bool ConsoleSession::selectPortDevice(const QString& path) {
+    interruptPlay();
+    if (serial_->openDevice(path))
+        return true;
+    showMessage(QString::fromUtf8(kPortMessage));
+    return false;
+}
+
+bool ConsoleSession::setLineSettings(const QString& settings) {
+    return serial_->setSettings(settings);
+}
+
 // Choosing a link ends the watch for the other one's device.
 void ConsoleSession::chooseSerialLink() {
-    bridgeWatch_.stop();
-    state_.chunkLimit = protocol::kSerialChunkLimit;
-    dispatcher_->setUseUsbLink(false);
+    usb_->stopWatching();
+    chunkLimit_ = protocol::kSerialChunkLimit;
+    dispatcher_->setActiveLink(*serial_);
 }
 
 void ConsoleSession::chooseUsbLink() {
     serial_->stopWatching();
-    state_.chunkLimit = protocol::kUsbChunkLimit;
-    dispatcher_->setUseUsbLink(true);
-    showMessage(QLatin1Char(' ') + QString::number(state_.chunkLimit) + state_.chunkLimitNotice);
+    chunkLimit_ = protocol::kUsbChunkLimit;
+    dispatcher_->setActiveLink(*usb_);
+    showMessage(QLatin1Char(' ') + QString::number(chunkLimit_) +
+                QString::fromUtf8(kChunkLimitNotice));
     findBridge();
 }
 
 bool ConsoleSession::findBridge() {
-    if (bridge_ && bridge_->find()) {
-        bridgeWatch_.stop();
+    if (usb_->open())
         return true;
-    }
     showMessage(QString::fromUtf8(kUsbConnectFailed));
     return false;
 }
 
-bool ConsoleSession::useUsbLink() const {
-    return dispatcher_->useUsbLink();
-}
-
 void ConsoleSession::setRepliesDecoded(bool decoded) {
+    repliesDecoded_ = decoded;
     serial_->setReceiveHeld(!decoded);
+    if (decoded)
+        armWatchdog();
 }
 
 void ConsoleSession::setHexPrefixShown(bool shown) {
     log_.setHexPrefix(shown ? QString::fromLatin1(kHexPrefix) : QString());
+}
+
+void ConsoleSession::setEncoding(int code) {
+    if (code >= int(protocol::Encoding::Gb2312) && code <= int(protocol::Encoding::Utf16Be))
+        encodingCode_ = code;
 }
 
 } // namespace qav::session

@@ -1,5 +1,7 @@
 #include "session/message_gate.h"
 
+#include <algorithm>
+
 namespace qav::session {
 
 MessageGate::MessageGate(MessageSink& sink, QObject* parent) : QObject(parent), sink_(sink) {}
@@ -14,7 +16,12 @@ void MessageGate::endRun() {
     shownInRun_.clear();
 }
 
-void MessageGate::show(const QString& text, std::function<void()> afterOk) {
+bool MessageGate::holdsRun() const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [](const Entry& e) { return e.urgency == NeedsAction; });
+}
+
+void MessageGate::show(const QString& text, std::function<void()> afterOk, Urgency urgency) {
     if (inRun_) {
         if (shownInRun_.contains(text)) {
             if (afterOk)
@@ -27,10 +34,12 @@ void MessageGate::show(const QString& text, std::function<void()> afterOk) {
         if (e.text == text) {
             if (afterOk)
                 e.afterOk.append(std::move(afterOk));
+            if (urgency == NeedsAction)
+                e.urgency = NeedsAction;
             return;
         }
     }
-    Entry entry{text, {}};
+    Entry entry{text, {}, urgency};
     if (afterOk)
         entry.afterOk.append(std::move(afterOk));
     entries_.append(std::move(entry));
@@ -53,6 +62,7 @@ void MessageGate::closeCurrent() {
     if (entries_.isEmpty())
         return;
     const Entry done = entries_.takeFirst();
+    emit closed();
     if (entries_.isEmpty()) {
         open_ = false;
         emit allClosed();

@@ -5,10 +5,11 @@
 // fixed set, so is the queue.
 //
 // While a test sequence runs unattended, a message it has raised once is not
-// raised again for the rest of that run: the sequence waits while its box is
-// open (as the original's blocking box made it wait), and after OK it goes
-// on, so the engineer can reach "停止" instead of facing the same box again
-// at every step.
+// raised again for the rest of that run. A message that asks the engineer to
+// act holds the sequence while its box is open, and after OK it goes on, so
+// the engineer can reach "停止" instead of facing the same box again at every
+// step. A notice (a link lost, a disk full: faults that heal by themselves,
+// each with its line in the log) does not hold anything.
 
 #include "session/message_sink.h"
 
@@ -23,12 +24,17 @@ namespace qav::session {
 class MessageGate : public QObject {
     Q_OBJECT
 public:
+    enum Urgency { NeedsAction, Notice };
+
     explicit MessageGate(MessageSink& sink, QObject* parent = nullptr);
 
     // afterOk runs when this message has been acknowledged, also when it
     // joined a box that was already showing or waiting.
-    void show(const QString& text, std::function<void()> afterOk = {});
+    void show(const QString& text, std::function<void()> afterOk = {},
+              Urgency urgency = NeedsAction);
     bool isOpen() const { return open_; }
+    // A message that asks the engineer to act is showing or waiting.
+    bool holdsRun() const;
 
     // From here to endRun(), a text already shown is not shown again.
     void beginRun();
@@ -36,12 +42,14 @@ public:
 
 signals:
     void opened();
+    void closed(); // one box was acknowledged
     void allClosed();
 
 private:
     struct Entry {
         QString text;
         QList<std::function<void()>> afterOk;
+        Urgency urgency = NeedsAction;
     };
     void showNext();
     void closeCurrent();

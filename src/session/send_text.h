@@ -20,8 +20,6 @@ public:
     virtual void setSelStart(qsizetype start) = 0; // collapses the selection
     virtual void setSelLength(qsizetype length) = 0;
     virtual QString selectedText() const = 0;
-
-    virtual void setFocus() = 0;
 };
 
 } // namespace qav::session

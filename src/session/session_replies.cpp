@@ -1,58 +1,74 @@
 // Replies from both links, and the next steps they start: on the serial
 // link the idle reply drives the crash test and continuous play; on the USB
-// link the bridge's acknowledgement paces the sender and moves a long text on.
-#include "link/usb_packet_sender.h"
+// link the bridge's having taken a frame moves a long text on.
 #include "protocol/serial_replies.h"
 #include "protocol/usb_replies.h"
 #include "session/console_session.h"
 #include "session/send_text.h"
+#include "session/watchdog.h"
 
 namespace qav::session {
 
 namespace {
-const QLatin1String kCrLf("\r\n");
+// The bridge did not answer a frame that a long text waited on.
+constexpr const char* kFrameAckExpiredLine = "F320未应答本帧，按已接收继续";
 } // namespace
 
 void ConsoleSession::MSComm1_OnComm(const QByteArray& received) {
+    chipSpoke();
     for (const auto& line : protocol::decodeSerialReplies(received, log_.hexPrefix())) {
         log_.append(line.text);
-        if (line.idle)
+        emit replyLogged(line.code);
+        if (line.idle())
             onIdleReply();
     }
+    if (std::exchange(resumeAfterReplies_, false))
+        resumeRun();
 }
 
 // The chip is idle: the next crash step, then the next round of continuous
 // play, each checked on its own.
 void ConsoleSession::onIdleReply() {
-    if (state_.crash.running())
+    resumeAfterReplies_ = false; // the run goes on from here
+    if (run_.crash.running())
         crashStep();
-    if (state_.continueSynthesis) {
+    if (run_.continueSynthesis) {
+        ++run_.continuousRounds;
+        beginStep({RunStep::Kind::ContinuousRound,
+                   QStringLiteral("连续播放 第 %1 轮").arg(run_.continuousRounds),
+                   QStringLiteral("第 %1 轮").arg(run_.continuousRounds)});
         synthesize();
-        if (state_.replayCount > 0)
-            state_.continueSynthesis = true;
+        run_.continueSynthesis = run_.replayCount > 0;
     }
 }
 
 void ConsoleSession::PollBridgeReply(const QByteArray& report) {
     if (report.size() < 2)
         return;
+    chipSpoke();
     const auto code = std::uint8_t(report[1]);
-    if (const auto line = protocol::usbReplyLine(code))
-        log_.append(*line + kCrLf);
-    if (code != protocol::reply::kBridgeAck)
-        return;
+    if (const auto line = protocol::usbReplyLine(code)) {
+        logLine(*line);
+        emit replyLogged(code);
+    }
+    if (std::exchange(resumeAfterReplies_, false))
+        resumeRun();
+}
 
-    // The answer to a full packet only lets the sender go on. Any other
-    // 0x5E (the one after a frame's last packet) moves a long text on.
-    const bool releasedPacket = usb_->acknowledge() == link::UsbPacketSender::Ack::FullPacket;
-    if (releasedPacket || !state_.continueSynthesis || !sendText_)
+// The bridge has taken a whole frame: while a long text goes on, the rest of
+// the text after the piece just sent is next. An answer that did not come in
+// time is taken as given, with a line, so the text does not stop silently.
+void ConsoleSession::onFrameTaken(bool acknowledged) {
+    if (!run_.continueSynthesis || !sendText_)
         return;
+    if (!acknowledged)
+        logLine(QString::fromUtf8(kFrameAckExpiredLine));
     SendText& text = *sendText_;
     text.setSelStart(text.selStart() + text.selLength());
     text.setSelLength(text.length() - text.selStart());
     if (text.selLength() != 0)
         synthesize();
-    state_.continueSynthesis = text.selStart() + text.selLength() < text.length();
+    run_.continueSynthesis = text.selStart() + text.selLength() < text.length();
 }
 
 } // namespace qav::session

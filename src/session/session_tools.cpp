@@ -7,45 +7,61 @@
 #include "session/send_text.h"
 #include "tools/continuous_play.h"
 #include "tools/crash_test.h"
+#include "tools/step_player.h"
 #include "tools/test_steps.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <cerrno>
-#include <utility>
 
 namespace qav::session {
 
 namespace {
 constexpr const char* kUnreadableCrashText = "无法读取测试文本文件：";
-constexpr const char* kResultFileNotOpened = "死机测试结果文件未能打开：";
-constexpr const char* kResultFileNotWritten = "死机测试结果未能写入文件：";
-constexpr const char* kRunGoesOn = "测试继续进行，工作记录照常记录每一步。";
-constexpr const char* kNotAFile = "not a plain file";
+
+QString sequenceName(ConsoleSession::Sequence which) {
+    switch (which) {
+    case ConsoleSession::Sequence::InterruptedPlay:
+        return QStringLiteral("打断重播");
+    case ConsoleSession::Sequence::Script123:
+        return QStringLiteral("内测123");
+    case ConsoleSession::Sequence::Script45:
+        return QStringLiteral("内测45");
+    case ConsoleSession::Sequence::None:
+        break;
+    }
+    return QString();
+}
 } // namespace
+
+void ConsoleSession::beginStep(RunStep step) {
+    step_ = std::move(step);
+    emit stepStarted(step_);
+}
 
 // --- continuous play ---
 
 bool ConsoleSession::startContinuousPlay(std::optional<double> seconds) {
     if (seconds) {
-        state_.replayCount = *seconds;
-        countdown_.start();
+        run_.replayCount = *seconds;
+        run_.countdown->start();
     }
-    if (state_.replayCount <= 0) {
+    if (run_.replayCount <= 0) {
         showMessage(QString::fromUtf8(tools::kWholeNumberMessage));
         return false;
     }
+    run_.continuousRounds = 1;
+    beginStep({RunStep::Kind::ContinuousRound, QStringLiteral("连续播放 第 1 轮"),
+               QStringLiteral("第 1 轮")});
     synthesize();
-    state_.continueSynthesis = true;
+    run_.continueSynthesis = true;
     return true;
 }
 
 void ConsoleSession::countDown() {
-    if (!tools::countDown(state_.replayCount)) {
-        state_.continueSynthesis = false;
-        countdown_.stop();
-    }
+    if (tools::countDown(run_.replayCount))
+        return;
+    run_.continueSynthesis = false;
+    run_.countdown->stop();
+    emit continuousPlayEnded();
 }
 
 // --- interrupted play and the scripts ---
@@ -64,15 +80,28 @@ void ConsoleSession::toggleSequence(Sequence which, int baseMs, int passes) {
         steps = tools::script123();
         break;
     case Sequence::Script45:
-        steps = tools::script45(state_.chunkLimit);
+        steps = tools::script45(chunkLimit_);
         break;
     case Sequence::None:
         break;
     }
     active_ = which;
     gate_.beginRun();
-    player_.start(steps, [this](const tools::TestStep& step) { performStep(step); });
-    if (!player_.isRunning())
+    const qsizetype length = steps.size();
+    player_->start(steps, [this, which, length](const tools::TestStep& step) {
+        const qint64 done = player_->stepsRun() - 1; // this one counted already
+        const qint64 pass = done / std::max<qsizetype>(length, 1) + 1;
+        const qint64 number = done % std::max<qsizetype>(length, 1) + 1;
+        beginStep({RunStep::Kind::SequenceStep,
+                   QStringLiteral("%1 第 %2 遍 第 %3 步 %4")
+                       .arg(sequenceName(which))
+                       .arg(pass)
+                       .arg(number)
+                       .arg(step.label),
+                   QStringLiteral("第 %1 遍").arg(pass)});
+        performStep(step);
+    });
+    if (!player_->isRunning())
         stopSequences();
 }
 
@@ -94,7 +123,7 @@ void ConsoleSession::stopSequences() {
     if (active_ != Sequence::None)
         gate_.endRun();
     active_ = Sequence::None;
-    player_.stop();
+    player_->stop();
 }
 
 void ConsoleSession::loadEnglishChineseText() {
@@ -104,39 +133,17 @@ void ConsoleSession::loadEnglishChineseText() {
 
 // --- crash test ---
 
-bool ConsoleSession::openCrashResultFile(const QString& path) {
-    // Not when something other than a plain file has that name. Unbuffered:
-    // each line goes to the system as it is written, and a failure shows.
-    // Why it could not be opened is said at the first crash step.
-    crashResults_ = std::make_unique<QFile>(path);
-    crashResultsProblem_.clear();
-    crashResultsWriteReported_ = false;
-    const QFileInfo info(*crashResults_);
-    QString reason;
-    if (info.exists() && !info.isFile())
-        reason = info.isDir() ? qt_error_string(EISDIR) : QString::fromLatin1(kNotAFile);
-    else if (!crashResults_->open(QIODevice::WriteOnly | QIODevice::Truncate |
-                                  QIODevice::Unbuffered))
-        reason = crashResults_->errorString();
-    if (reason.isEmpty())
-        return true;
-    crashResultsProblem_ = QString::fromUtf8(kResultFileNotOpened) + path + QStringLiteral("，") +
-                           reason + QLatin1Char('\n') + QString::fromUtf8(kRunGoesOn);
-    crashResults_.reset();
-    return false;
-}
-
 void ConsoleSession::crashStep() {
-    const tools::CrashCounters before = state_.crash;
+    const tools::CrashCounters before = run_.crash;
     const QString fileName = tools::crashTextFileName(
         before.textIndex >= 0 && before.textIndex < tools::kCrashTexts ? before.textIndex : 0);
-    const tools::CrashTextRead read = tools::readCrashText(
-        QDir::current().filePath(fileName), tools::crashTextReadLimit(state_.chunkLimit));
+    const tools::CrashTextRead read = tools::readCrashText(QDir(folder_).filePath(fileName),
+                                                           tools::crashTextReadLimit(chunkLimit_));
     if (read.error) {
         // Once per file, not once per step: the test runs unattended.
         if (!unreadableCrashTexts_.contains(fileName)) {
             unreadableCrashTexts_.append(fileName);
-            showMessage(QString::fromUtf8(kUnreadableCrashText) + fileName);
+            gate_.show(QString::fromUtf8(kUnreadableCrashText) + fileName, {}, MessageGate::Notice);
         }
     } else {
         unreadableCrashTexts_.removeAll(fileName);
@@ -145,31 +152,12 @@ void ConsoleSession::crashStep() {
     const tools::CrashStep step = tools::planCrashStep(before, read.text);
     if (sendText_)
         sendText_->setText(step.sendText);
-
     // Written through to the system before the chip is given the text, so
-    // the line survives a hang of the chip or the end of the console. A file
-    // that could not be opened, or a line that could not be written, is said
-    // once a run: the test goes on unattended.
-    if (!crashResultsProblem_.isEmpty())
-        showMessage(std::exchange(crashResultsProblem_, QString()));
-    if (crashResults_ && crashResults_->isOpen()) {
-        const QByteArray& line = step.resultGbk;
-        qint64 done = 0;
-        for (qint64 n = 0; done < line.size(); done += n) {
-            n = crashResults_->write(line.constData() + done, line.size() - done);
-            if (n <= 0)
-                break; // the reason is the file's error now
-        }
-        const bool written = done == line.size() && crashResults_->flush();
-        if (!written && !crashResultsWriteReported_) {
-            crashResultsWriteReported_ = true;
-            showMessage(QString::fromUtf8(kResultFileNotWritten) + crashResults_->fileName() +
-                        QStringLiteral("，") + crashResults_->errorString() + QLatin1Char('\n') +
-                        QString::fromUtf8(kRunGoesOn));
-        }
-    }
+    // the line survives a hang of the chip or the end of the console.
+    writeCrashResult(step.resultGbk);
 
-    state_.crash = step.next;
+    beginStep({RunStep::Kind::CrashStep, QStringLiteral("死机测试 ") + step.name, step.unit});
+    run_.crash = step.next;
     synthesize();
 }
 

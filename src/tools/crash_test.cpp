@@ -81,6 +81,8 @@ CrashStep planCrashStep(const CrashCounters& counters, const QString& fileText) 
                       QString::fromUtf8(kTextLabel) + signPlace(textNumber) +
                       QString::fromUtf8(kVariantLabel) + signPlace(variantNumber) + lineBreak;
     step.resultGbk = synthesis::toGbk(step.resultLine);
+    step.unit = QStringLiteral("循环 %1 文本 %2").arg(loopNumber).arg(textNumber);
+    step.name = step.unit + QStringLiteral(" 控制标记 %1").arg(variantNumber);
 
     if (c.tagStep == kCrashTagVariants) {
         c.tagStep = 0;

@@ -37,6 +37,8 @@ struct CrashStep {
     QByteArray resultGbk; // the result line as written to the file
     CrashCounters next;   // counters after the step, rolled over
     int tagVariant = 1;
+    QString name; // "循环 1 文本 3 控制标记 7"
+    QString unit; // "循环 1 文本 3": the text of a loop the step belongs to
 };
 
 // One step from the counters before it and the text of the file that

@@ -1,7 +1,5 @@
 #include "app_helpers.h"
 
-#include "link/serial_port_service.h"
-
 #include <QDir>
 #include <QFile>
 
@@ -36,7 +34,7 @@ app::Form1& ConsoleFixture::form() {
         auto recorder = std::make_unique<session::RecordingMessageSink>();
         recorder_ = recorder.get();
         form_ = std::make_unique<app::Form1>(nullptr, std::move(recorder));
-        form_->serialPort().setSystemPortsUsed(false); // only ./COMn, whatever the machine has
+        form_->session().setSystemPortsUsed(false); // only ./COMn, whatever the machine has
     }
     return *form_;
 }

@@ -7,7 +7,7 @@
 //   QCOMPARE(c.messages(), QStringList{...}); // message boxes, recorded
 //
 // The previous current directory comes back when the fixture goes. Link a
-// pseudo-terminal as COM1 (link/link_helpers.h) before load() to start with an
+// pseudo-terminal as COM1 (common/link_helpers.h) before load() to start with an
 // open port.
 
 #include "app/form1.h"

@@ -3,7 +3,7 @@
 // reply box, the one-byte command buttons and the synthesise button.
 #include "app/form1.h"
 #include "app_helpers.h"
-#include "link/link_helpers.h"
+#include "common/link_helpers.h"
 #include "link/serial_port_service.h"
 
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 // the log export at close, also when LOG.txt cannot be written.
 #include "app/form1.h"
 #include "app_helpers.h"
-#include "link/link_helpers.h"
+#include "common/link_helpers.h"
 #include "link/serial_port_service.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 // that cannot be written at close, a working folder where nothing can be
 // kept, and a crash-test result file that cannot be opened or written.
 #include "app/app_helpers.h"
-#include "link/link_helpers.h"
+#include "common/link_helpers.h"
 #include "session/console_session.h"
 
 #include <QDir>

@@ -4,8 +4,8 @@
 // real pseudo-terminal linked as ./COM1.
 #include "app/app_helpers.h"
 #include "app/form1.h"
+#include "common/link_helpers.h"
 #include "demo/demo_texts.h"
-#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "synthesis/text_frame.h"
 #include "tools/hex_parse.h"

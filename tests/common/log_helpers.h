@@ -41,6 +41,11 @@ inline QString frameEntry(const QByteArray& frame, const QString& prefix = QStri
            QStringLiteral("\r\n----> ") + hexLine(frame, prefix) + QStringLiteral("\r\n");
 }
 
+// The whole text of a log, read through its lines.
+template <typename Log> inline QString allText(const Log& log) {
+    return log.text(0, log.size());
+}
+
 // The frames of a log, in order, read back from their hex lines.
 inline QList<QByteArray> loggedFrames(const QString& log) {
     QList<QByteArray> frames;

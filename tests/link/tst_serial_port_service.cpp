@@ -1,9 +1,9 @@
 // The serial port service against a real pseudo-terminal: where COMn is
 // found, line settings, the receive buffer and a device that goes away.
+#include "common/link_helpers.h"
 #include "link/frame_dispatcher.h"
 #include "link/serial_port_service.h"
 #include "link/usb_packet_sender.h"
-#include "link_helpers.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -51,7 +51,7 @@ private slots:
         int idleCount = 0;
         for (const auto& l : decoded) {
             texts << l.text;
-            idleCount += l.idle;
+            idleCount += l.idle();
         }
         QCOMPARE(texts, lines);
         QCOMPARE(idleCount, idle);

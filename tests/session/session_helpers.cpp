@@ -2,7 +2,6 @@
 
 #include "chip_model.h"
 #include "emulated_bridge.h"
-#include "link/serial_port_service.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,9 +40,11 @@ SessionFixture::SessionFixture(std::unique_ptr<link::HidBridge> bridge)
     QDir::setCurrent(dir_.path());
     emulator_ = qobject_cast<sim::EmulatedBridge*>(bridge.get());
     session_ = std::make_unique<session::ConsoleSession>(sink_, std::move(bridge));
-    session_->serialPort().setSystemPortsUsed(false); // only ./COMn, whatever the machine has
+    session_->setSystemPortsUsed(false); // only ./COMn, whatever the machine has
     session_->setSendText(&text_);
-    session_->state().chunkLimitNotice = QString::fromUtf8(kNotice);
+    QObject::connect(session_.get(), &session::ConsoleSession::focusSendText,
+                     [this] { ++text_.focusRequests; });
+    session_->openWorkFolder(dir_.path());
 }
 
 SessionFixture::~SessionFixture() {

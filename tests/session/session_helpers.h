@@ -9,6 +9,8 @@
 //   QCOMPARE(s.log(), ...);                     // the work log's text
 //   QCOMPARE(s.messages(), QStringList{...});   // message boxes, recorded
 //
+// The session's working folder is the fixture's temporary folder, opened as
+// start-up opens it (journal, crash-test result file).
 // SessionFixture(SessionFixture::emulatedBridge()) puts the bridge emulator
 // behind the USB link. The serial port looks for COMn in the folder only,
 // never at the machine's own ports. The previous current directory comes
@@ -47,8 +49,7 @@ public:
     void setSelLength(qsizetype length) override;
     QString selectedText() const override { return text_.mid(start_, length_); }
 
-    void setFocus() override { ++focusRequests; }
-    int focusRequests = 0;
+    int focusRequests = 0; // the session asked for the text box's focus
 
 private:
     qsizetype outsidePair(qsizetype offset) const;
@@ -60,10 +61,6 @@ private:
 
 class SessionFixture {
 public:
-    // The chunk-limit notice the fixture gives the session; the window
-    // gives it its own at start-up.
-    static constexpr const char* kNotice = "字节：";
-
     explicit SessionFixture(std::unique_ptr<link::HidBridge> bridge = {});
     ~SessionFixture();
     SessionFixture(const SessionFixture&) = delete;
@@ -78,8 +75,11 @@ public:
     QByteArray readFile(const QString& name) const;
 
     session::ConsoleSession& session() { return *session_; }
-    session::ConsoleState& state() { return session_->state(); }
-    const QString& log() const { return session_->workLog().text(); }
+    QString log() const { return allText(session_->workLog()); }
+    // The frames of the work log, in order.
+    QList<QByteArray> frames() const { return loggedFrames(log()); }
+    // Sets the timing of the session: each field given replaces the default.
+    void setTiming(const session::ConsoleSession::Timing& timing) { session_->setTiming(timing); }
     MemorySendText& text() { return text_; }
     session::RecordingMessageSink& sink() { return sink_; }
     QStringList& messages() { return sink_.messages; }

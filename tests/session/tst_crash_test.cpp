@@ -1,7 +1,7 @@
 // The crash test in the session: the steps one by one, the result file as it
 // is written, and a whole loop driven by the chip emulator's idle replies.
+#include "common/link_helpers.h"
 #include "emulated_bridge.h"
-#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "session_helpers.h"
 

@@ -3,9 +3,9 @@
 // files that are missing, unreadable or huge. The session must say so, keep
 // what it logged, stay responsive, and work again once the fault is gone.
 #include "chip_model.h"
+#include "common/link_helpers.h"
 #include "common/load_helpers.h"
 #include "emulated_bridge.h"
-#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "link/usb_packet_sender.h"
 #include "serial_line.h"

@@ -4,9 +4,9 @@
 // recognises, the session must keep the event loop turning, and afterwards
 // "停止" must still go out and be logged.
 #include "chip_model.h"
+#include "common/link_helpers.h"
 #include "common/load_helpers.h"
 #include "frame_parser.h"
-#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "session_helpers.h"
 

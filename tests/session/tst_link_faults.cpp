@@ -3,9 +3,9 @@
 // message box is open, the bridge's reader comes back by itself, and a serial
 // adapter that is pulled out and plugged in again is opened again.
 #include "chip_model.h"
+#include "common/link_helpers.h"
 #include "emulated_bridge.h"
 #include "link/frame_dispatcher.h"
-#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "link/usb_packet_sender.h"
 #include "session/console_session.h"

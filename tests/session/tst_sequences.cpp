@@ -1,8 +1,8 @@
 // The timed sequences of the session: interrupted play, the two scripts and
 // their stop paths, and continuous play against the chip emulator. Frames are
 // checked byte for byte as the work log shows them.
+#include "common/link_helpers.h"
 #include "demo/demo_texts.h"
-#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "session_helpers.h"
 #include "tools/script_frames.h"

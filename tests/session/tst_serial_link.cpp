@@ -1,7 +1,7 @@
 // The session's serial link against real pseudo-terminals linked as COMn:
 // choosing a port, a port that cannot be opened, one that is closed, and a
 // device that goes away.
-#include "link/link_helpers.h"
+#include "common/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "session_helpers.h"
 

@@ -1,7 +1,7 @@
 // The synthesis request and the serial replies with their idle actions,
 // against a pseudo-terminal linked as COM1: what goes on the line, what the
 // work log says, and what a reply starts.
-#include "link/link_helpers.h"
+#include "common/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "session_helpers.h"
 #include "synthesis/conversion_table.h"

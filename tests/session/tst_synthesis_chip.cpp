@@ -17,7 +17,7 @@ class SynthesisChipTest : public QObject {
     std::unique_ptr<sim::SerialLine> line_;
     QStringList spoken_;
 
-    const QString& log() { return console_->log(); }
+    QString log() { return console_->log(); }
 
 private slots:
     void init() {
@@ -47,7 +47,7 @@ private slots:
     void spokenAndAnswered() {
         QFETCH(int, encoding);
         QFETCH(QString, spoken);
-        console_->state().encodingCode = encoding;
+        console_->session().setEncoding(encoding);
         console_->text().setText(u"欢迎光临"_qs);
         console_->session().synthesize();
         QTRY_VERIFY(log().contains(u"<---- 返回：4F  芯片空闲\r\n"_qs));

@@ -1,9 +1,9 @@
 // The session on the USB link, with the bridge emulator (or hidapi with no
 // bridge attached) behind it: reports, replies, and a long text piece by piece.
 #include "chip_model.h"
+#include "common/link_helpers.h"
 #include "emulated_bridge.h"
 #include "link/hidapi_bridge.h"
-#include "link/link_helpers.h"
 #include "link/serial_port_service.h"
 #include "link/usb_packet_sender.h"
 #include "session_helpers.h"
