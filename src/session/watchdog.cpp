@@ -7,6 +7,7 @@ namespace qav::session {
 Watchdog::Watchdog(std::function<bool()> waiting, std::function<bool()> linkUp, QObject* parent)
     : QObject(parent), waiting_(std::move(waiting)), linkUp_(std::move(linkUp)) {
     deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::PreciseTimer);
     connect(&deadline_, &QTimer::timeout, this, &Watchdog::onDeadline);
 }
 
