@@ -198,10 +198,12 @@ void ConsoleSession::sendCommand(protocol::Command command) {
 void ConsoleSession::stop() {
     stopSequences(); // interrupted play and the scripts end here too
     interruptPlay();
-    watchdog_->disarm();
     // Nothing that waits for the link goes before the stop.
     dispatcher_->dropWaiting();
     sendCommand(protocol::Command::Stop);
+    // The watch ends here; a run that goes on (the crash test at the chip's
+    // next idle reply) starts it again with its next frame.
+    watchdog_->disarm();
 }
 
 void ConsoleSession::interruptPlay() {
