@@ -33,6 +33,8 @@ local USB_REPORT_SIZE = 33
 local FULL_MARKER, LAST_MARKER = 0xFC, 0xBC
 local LAST_PAYLOAD_MAX = 30
 local INFO_TEXT_CHARS = 48
+local INFO_REPLIES = 16
+local INFO_EVENT_CHARS = 200
 local REPLACEMENT = "\239\191\189" -- U+FFFD in UTF-8
 
 local kinds = {
@@ -199,8 +201,14 @@ local function malformed(item, range, text)
     end
 end
 
--- The first `limit` characters of UTF-8 text, with "..." when there are more.
+local escapes = { ["\r"] = "\\r", ["\n"] = "\\n", ["\t"] = "\\t" }
+
+-- The first `limit` characters of UTF-8 text, with "..." when there are more;
+-- control characters written as escapes, so that the text stays on one line.
 local function shorten(text, limit)
+    text = text:gsub("%c", function(c)
+        return escapes[c] or string.format("\\x%02x", c:byte())
+    end)
     local chars, i, n = 0, 1, #text
     while i <= n do
         local b = text:byte(i)
@@ -407,6 +415,9 @@ local function dissect_serial(tvb, pinfo, root)
             i = j
         end
     end
+    if #meanings > INFO_REPLIES then
+        return table.concat(meanings, ", ", 1, INFO_REPLIES) .. ", ..."
+    end
     return table.concat(meanings, ", ")
 end
 
@@ -483,7 +494,7 @@ local function dissect_event(tvb, pinfo, root)
         root:add(f.event, tvb(0, 1), "")
         return ""
     end
-    return add_decoded(root, f.event, event_value, tvb(1, n), ENC_UTF_8)
+    return shorten(add_decoded(root, f.event, event_value, tvb(1, n), ENC_UTF_8), INFO_EVENT_CHARS)
 end
 
 local dissectors = {
@@ -550,8 +561,14 @@ local function dissect(tvb, pinfo, root)
     return body(tvb, pinfo, root)
 end
 
+local sources = { [INBOUND] = "chip", [OUTBOUND] = "console" }
+local destinations = { [INBOUND] = "console", [OUTBOUND] = "chip" }
+
 function proto.dissector(tvb, pinfo, tree)
     pinfo.cols.protocol = "QAV7120"
+    local direction = tvb:len() > 0 and kind_direction[tvb(0, 1):uint()]
+    pinfo.cols.src = direction and sources[direction] or "console"
+    pinfo.cols.dst = direction and destinations[direction] or ""
     local root = tvb:len() > 0 and tree:add(proto, tvb()) or tree:add(proto)
     local ok, info = pcall(dissect, tvb, pinfo, root)
     if not ok then
