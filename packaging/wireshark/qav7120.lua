@@ -8,8 +8,10 @@
 --   0x04  USB input report read: report ID, then the reply byte
 --   0x05  the console's own event, UTF-8 text
 --
--- Installed in Wireshark's global Lua plugin folder, or loaded by hand:
---   wireshark -X lua_script:/usr/lib/x86_64-linux-gnu/wireshark/plugins/qav7120.lua
+-- The qav7120-console package installs it in Wireshark's global Lua plugin
+-- folder, where Wireshark and tshark find it; from the source tree it is
+-- loaded by hand:
+--   wireshark -X lua_script:packaging/wireshark/qav7120.lua -X lua_script1:build/bin/qav7120-big5.tbl
 -- BIG5 text is decoded through qav7120-big5.tbl, looked for beside this file;
 -- the script's first argument (-X lua_script1:PATH) names another one.
 --
