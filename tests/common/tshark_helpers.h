@@ -86,8 +86,9 @@ inline QProcessEnvironment environment(const TsharkSetup& setup) {
 inline TsharkOutput run(const TsharkSetup& setup, const QStringList& arguments,
                         const QStringList& first = {}) {
     QStringList all = setup.runAs;
-    all << setup.program << first << QStringLiteral("-X") << QStringLiteral("lua_script:") + setup.dissector
-        << QStringLiteral("-X") << QStringLiteral("lua_script1:") + setup.big5Table << arguments;
+    all << setup.program << first << QStringLiteral("-X")
+        << QStringLiteral("lua_script:") + setup.dissector << QStringLiteral("-X")
+        << QStringLiteral("lua_script1:") + setup.big5Table << arguments;
     QProcess p;
     p.setProcessEnvironment(environment(setup));
     p.setWorkingDirectory(setup.home->path());
