@@ -51,6 +51,8 @@ signals:
     // for it and says back() when it is open again.
     void lost(const QString& reason);
     void back();
+    // A frame begins to go out: the moment it is handed to the device.
+    void frameWritten(const QByteArray& frame);
     // The link has finished with the frame under way (written whole, or
     // given up) and takes the next.
     void frameDone();

@@ -235,6 +235,7 @@ void SerialPortService::pump() {
     inFlight_ = true;
     const qint64 now = clock_.elapsed();
     lineFreeMs_ = std::max(now, lineFreeMs_) + frameTimeMs(frame.size());
+    emit frameWritten(frame);
     const QByteArrayView bytes(frame);
     if (bytes.size() <= kSerialSplitThreshold) {
         port_->write(bytes.data(), bytes.size());
@@ -305,6 +306,7 @@ void SerialPortService::readAvailable() {
     if (bytes.isEmpty())
         return;
     ioErrorsInARow_ = 0;
+    emit bytesRead(bytes);
     const qsizetype room = std::max<qsizetype>(0, kReceiveCapacity - received_.size());
     if (bytes.size() > room) {
         dropped_ += bytes.size() - room;

@@ -94,6 +94,9 @@ public:
     void setSystemPortsUsed(bool used) { systemPortsUsed_ = used; }
 
 signals:
+    // Bytes as they are read from the port, before the reply pause and
+    // whether or not they are held.
+    void bytesRead(const QByteArray& bytes);
     // Received bytes were dropped because nobody took them in time; sent once
     // per burst, before the delivery that follows it.
     void overrun(qint64 bytes);

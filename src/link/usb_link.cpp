@@ -115,7 +115,8 @@ void UsbLink::pump() {
         if (packets_.empty()) {
             if (queue_.isEmpty())
                 break;
-            packets_ = protocol::cutIntoUsbPackets(queue_.dequeue());
+            frame_ = queue_.dequeue();
+            packets_ = protocol::cutIntoUsbPackets(frame_);
             next_ = 0;
         }
         writeNextPacket();
@@ -136,6 +137,8 @@ void UsbLink::writeNextPacket() {
         giveUpFrame(kWriteFailedLine);
         return;
     }
+    if (next_ == 0)
+        emit frameWritten(frame_);
     emit reportWritten(QByteArray(reinterpret_cast<const char*>(packet.report.data()),
                                   qsizetype(packet.report.size())));
     timer_.start(ackTimeoutMs_);

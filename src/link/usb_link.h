@@ -92,6 +92,7 @@ private:
     State state_ = State::Idle;
     QQueue<QByteArray> queue_;
     std::vector<protocol::UsbPacket> packets_; // of the frame under way; empty when none
+    QByteArray frame_;                         // the frame under way
     std::size_t next_ = 0;
     bool pumping_ = false; // pump() is running; a frame handed over meanwhile is picked up there
     QTimer timer_;

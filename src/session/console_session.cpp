@@ -26,6 +26,10 @@ constexpr const char* kPortBackLine = "串口COM%1已重新打开";
 constexpr const char* kOverrunLine = "串口接收溢出，丢失 %1 字节";
 constexpr const char* kBridgeReadFailedLine = "F320读取失败：%1";
 constexpr const char* kBridgeBackLine = "F320已重新联接";
+constexpr const char* kBridgeFoundEvent = "F320已联接";
+// Events of the capture that have no line in the log.
+constexpr const char* kStopEvent = "停止";
+constexpr const char* kClearEvent = "清空";
 } // namespace
 
 ConsoleSession::ConsoleSession(MessageSink& messages, std::unique_ptr<link::HidBridge> bridge,
@@ -40,6 +44,7 @@ ConsoleSession::ConsoleSession(MessageSink& messages, std::unique_ptr<link::HidB
     run_.countdown->setInterval(kCountdownIntervalMs);
     connect(run_.countdown, &QTimer::timeout, this, [this] { countDown(); });
     connectLinks();
+    connectCapture();
     connectWatchdog();
     connect(&log_, &worklog::WorkLog::storageProblem, this,
             [this](const QString& text) { gate_.show(text, {}, MessageGate::Notice); });
@@ -119,6 +124,22 @@ void ConsoleSession::connectUsbLink() {
             [this] { logEvent(QString::fromUtf8(kBridgeBackLine)); });
 }
 
+// Every byte that crosses a link, at the moment it does, and the console's
+// own events, go into the capture.
+void ConsoleSession::connectCapture() {
+    for (link::Link* l : {static_cast<link::Link*>(serial_), static_cast<link::Link*>(usb_)})
+        connect(l, &link::Link::frameWritten, &capture_,
+                [this](const QByteArray& frame) { capture_.frameSent(frame); });
+    connect(serial_, &link::SerialPortService::bytesRead, &capture_,
+            [this](const QByteArray& bytes) { capture_.serialReceived(bytes); });
+    connect(usb_, &link::UsbLink::reportWritten, &capture_,
+            [this](const QByteArray& report) { capture_.usbReportWritten(report); });
+    connect(usb_, &link::UsbLink::reportRead, &capture_,
+            [this](const QByteArray& report) { capture_.usbReportRead(report); });
+    connect(&capture_, &worklog::CaptureFile::storageProblem, this,
+            [this](const QString& text) { gate_.show(text, {}, MessageGate::Notice); });
+}
+
 link::Link& ConsoleSession::activeLink() const {
     return dispatcher_->activeLink();
 }
@@ -131,9 +152,11 @@ void ConsoleSession::logLine(const QString& line) {
     log_.append(line + QStringLiteral("\r\n"));
 }
 
-// A line about the console's own doings: a link lost or back, the watchdog.
+// A line about the console's own doings (a link lost or back, the
+// watchdog), which the capture keeps too, with its time.
 void ConsoleSession::logEvent(const QString& line) {
     logLine(line);
+    capture_.event(line);
 }
 
 void ConsoleSession::showMessage(const QString& text, std::function<void()> afterOk) {
@@ -198,6 +221,7 @@ void ConsoleSession::sendCommand(protocol::Command command) {
 void ConsoleSession::stop() {
     stopSequences(); // interrupted play and the scripts end here too
     interruptPlay();
+    capture_.event(QString::fromUtf8(kStopEvent));
     // Nothing that waits for the link goes before the stop.
     dispatcher_->dropWaiting();
     sendCommand(protocol::Command::Stop);
@@ -212,6 +236,7 @@ void ConsoleSession::interruptPlay() {
 
 void ConsoleSession::clearWorkLog() {
     log_.clear();
+    capture_.event(QString::fromUtf8(kClearEvent));
 }
 
 ConsoleSession::SelectionSend ConsoleSession::synthesize() {
@@ -310,8 +335,10 @@ void ConsoleSession::chooseUsbLink() {
 }
 
 bool ConsoleSession::findBridge() {
-    if (usb_->open())
+    if (usb_->open()) {
+        capture_.event(QString::fromUtf8(kBridgeFoundEvent));
         return true;
+    }
     showMessage(QString::fromUtf8(kUsbConnectFailed));
     return false;
 }

@@ -21,6 +21,7 @@
 #include "session/message_gate.h"
 #include "session/run_step.h"
 #include "tools/crash_test.h"
+#include "worklog/capture_file.h"
 #include "worklog/work_log.h"
 
 #include <QByteArray>
@@ -112,12 +113,15 @@ public:
     qint64 serialBacklog() const;
     qint64 largestSerialBacklog() const;
     QString journalPath() const { return log_.journalPath(); }
+    // The run's pcapng capture beside the journal; empty when there is none.
+    QString capturePath() const { return capture_.path(); }
 
     // --- the working folder (session_records.cpp) ---
     // The start of a run in folder: logs that runs which did not close left
     // behind go into LOG.txt, each as its own block; this run's journal and
-    // capture start there, and the crash-test result file is opened,
-    // emptied. What cannot be done is said once.
+    // capture start there (the capture is named after the journal and never
+    // removed), and the crash-test result file is opened, emptied. What
+    // cannot be done is said once.
     void openWorkFolder(const QString& folder);
     // The initial text file of the working folder into the send text area (an
     // absent file is created empty).
@@ -203,6 +207,7 @@ private:
     void connectLinks();
     void connectSerialLink();
     void connectUsbLink();
+    void connectCapture();
     link::Link& activeLink() const;
     bool sequenceMayGoOn() const;
     SelectionSend sendSelection(protocol::Command command, std::uint8_t parameter);
@@ -230,6 +235,7 @@ private:
 
     MessageGate gate_;
     worklog::WorkLog log_;
+    worklog::CaptureFile capture_;
     Timing timing_;
     std::unique_ptr<link::HidBridge> bridge_;
     link::SerialPortService* serial_ = nullptr;

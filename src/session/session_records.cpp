@@ -21,6 +21,7 @@ constexpr const char* kLogOnlyInMemory = "工作记录只保存在内存中。";
 constexpr const char* kJournalKeptIn = "工作记录保存在";
 constexpr const char* kAddedAtNextStart = "中，下次在此文件夹启动时将添加到LOG.txt。";
 constexpr const char* kKeptThere = "中。";
+constexpr const char* kCaptureNotOpened = "抓包文件未能创建：";
 constexpr const char* kResultFileNotOpened = "死机测试结果文件未能打开：";
 constexpr const char* kResultFileNotWritten = "死机测试结果未能写入文件：";
 constexpr const char* kRunGoesOn = "测试继续进行，工作记录照常记录每一步。";
@@ -42,6 +43,14 @@ void ConsoleSession::openWorkFolder(const QString& folder) {
                                         QDir::toNativeSeparators(log_.journalPath())
                                   : QString::fromUtf8(kLogOnlyInMemory)),
                    {}, MessageGate::Notice);
+    }
+    // Beside the journal, wherever it went; nowhere when it lives in memory.
+    const QString capture = worklog::capturePathForJournal(log_.journalPath());
+    if (!capture.isEmpty()) {
+        if (const auto error = capture_.open(capture))
+            gate_.show(QString::fromUtf8(kCaptureNotOpened) + QDir::toNativeSeparators(capture) +
+                           QStringLiteral("：") + *error,
+                       {}, MessageGate::Notice);
     }
     openCrashResults(dir.filePath(QString::fromUtf8(kCrashResultFile)));
 }
@@ -72,9 +81,11 @@ std::optional<QString> ConsoleSession::closeWorkFolder() {
                             : QDir::toNativeSeparators(journal.filePath()) +
                                   QString::fromUtf8(kKeptThere));
         }
+        capture_.close();
         return reason;
     }
     log_.removeJournal();
+    capture_.close();
     return std::nullopt;
 }
 
