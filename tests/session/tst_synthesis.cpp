@@ -200,6 +200,30 @@ private slots:
         QTRY_COMPARE(log(), entry + idle + entry + idle);
         QVERIFY(pty_->readFor(50).isEmpty()); // checks that nothing is sent
     }
+
+    // At 9600 baud a round of 1005 bytes is about a second on the line. Idle
+    // replies that come meanwhile (noise on the line, or the end of an earlier
+    // utterance) find the next round already waiting for the line: they start
+    // no further round, so rounds never pile up behind it.
+    void idleRepliesDoNotPileRoundsUp() {
+        const QByteArray frame = QByteArray::fromHex("FD03EA0101") + QByteArray(1000, 'x');
+        s_->text().setText(QString(1000, QLatin1Char('x')));
+        QVERIFY(session().startContinuousPlay(100));
+        QCOMPARE(pty_->read(frame.size()), frame);
+        // The first idle reply queues the second round behind the first.
+        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        session().MSComm1_OnComm(QByteArray("OO"));
+        QCOMPARE(loggedFrames(log()), QList<QByteArray>(2, frame));
+        QCOMPARE(pty_->read(frame.size(), 3000), frame);
+        QVERIFY2(session().largestSerialBacklog() <= frame.size(),
+                 qPrintable(QString::number(session().largestSerialBacklog())));
+        // Once it has gone out, the next idle reply starts the next round.
+        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        QCOMPARE(loggedFrames(log()), QList<QByteArray>(3, frame));
+        session().stop();
+        QVERIFY(log().endsWith(u"操作失败：已停止，本帧未发出\r\n"_qs + kStopEntry));
+    }
 };
 
 QTEST_GUILESS_MAIN(SynthesisTest)
