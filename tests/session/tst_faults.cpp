@@ -25,11 +25,6 @@ using namespace qav::test;
 namespace {
 
 const QString kEntryHead = QStringLiteral("发出一帧，字节数 ");
-const QString kPortMessage =
-    QStringLiteral("串口不存在或被占用,若电脑没有串口，请使用USB转串口设备");
-const QString kTableMessage = QStringLiteral(
-    "您目前选择的编码是Big5或Unicode（见界面右下角的编码选择）！ "
-    "找不到GBKToBig5AndUnicode.dat文件！ 无法解析文件编码！ 请选择GBK编码，再合成！");
 const QString kAckTimeoutLine = QStringLiteral("操作失败：等待F320应答超时，本帧已放弃\r\n");
 const QString kResultFile = QStringLiteral("死机测试文本-测试结果.txt");
 
@@ -79,7 +74,7 @@ private slots:
         if (taken > 0)
             QCOMPARE(com1->read(taken).left(taken), frame.left(taken));
         else
-            QVERIFY(com1->readFor(50).isEmpty());
+            QVERIFY(com1->readFor(50).isEmpty()); // checks that nothing gets through
         com1->closeSlave();
         com1->closeMaster();
         // An unplugged adapter takes its device node with it. (A stale link

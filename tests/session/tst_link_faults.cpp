@@ -22,6 +22,9 @@ using session::ConsoleSession;
 using test::bytesOf;
 using test::loggedFrames;
 namespace script = test::script;
+using test::kDroppedLine;
+using test::kPortMessage;
+using test::kTableMessage;
 using test::SessionFixture;
 using Sequence = ConsoleSession::Sequence;
 
@@ -33,11 +36,6 @@ QByteArray report(const char* hexPacket) {
     return r;
 }
 
-const QString kDropped = QStringLiteral("操作失败：已停止，本帧未发出\r\n");
-const QString kPortMessage = QString::fromUtf8(ConsoleSession::kPortMessage);
-const QString kTableMessage = QStringLiteral(
-    "您目前选择的编码是Big5或Unicode（见界面右下角的编码选择）！ "
-    "找不到GBKToBig5AndUnicode.dat文件！ 无法解析文件编码！ 请选择GBK编码，再合成！");
 const QByteArray kInterrupt = QByteArray::fromHex("FD 00 06 01 01 B4 F2 B6 CF"); // 打断
 
 qsizetype frameCount(SessionFixture& s) {
@@ -65,8 +63,8 @@ private slots:
         QCOMPARE(written.size(), 2);
         QCOMPARE(bytesOf(written[0]), report("00BC04FD000121"));
         QCOMPARE(bytesOf(written[1]), report("00BC04FD000102"));
-        QCOMPARE(s.log().count(kDropped), 30);
-        QVERIFY(s.log().contains(kDropped.repeated(30) +
+        QCOMPARE(s.log().count(kDroppedLine), 30);
+        QVERIFY(s.log().contains(kDroppedLine.repeated(30) +
                                  QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n")));
 
         // A frame whose packets have begun is finished first: the bridge hands
@@ -81,7 +79,7 @@ private slots:
         QCOMPARE(bridge.reportsWritten().size(), 4);
         QCOMPARE(bytesOf(bridge.reportsWritten()[2]), report("00BC00"));
         QCOMPARE(bytesOf(bridge.reportsWritten()[3]), report("00BC04FD000102"));
-        QCOMPARE(s.log().count(kDropped), 31);
+        QCOMPARE(s.log().count(kDroppedLine), 31);
     }
 
     // Each step's frame is taken by the link before the step's wait begins, so
@@ -105,7 +103,7 @@ private slots:
         s.session().stop();
         QVERIFY2(most <= 1, qPrintable(QString::number(most)));
         // Nothing waited behind the frame under way when "停止" came.
-        QVERIFY(s.log().count(kDropped) <= 1);
+        QVERIFY(s.log().count(kDroppedLine) <= 1);
     }
 
     // No bridge at all: the sequence raises "USB连接失败" once. The bridge

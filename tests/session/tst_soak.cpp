@@ -71,14 +71,12 @@ private slots:
         // Play ends: the frames handed over reach the chip, the stop last
         // (a round still waiting for the line was taken back), the chip falls
         // silent, and no further frame follows.
-        const int framesOut =
-            framesSent - int(console.log().count(QStringLiteral("操作失败：已停止，本帧未发出")));
+        const int framesOut = framesSent - int(console.log().count(kDroppedLine));
         QVERIFY(runUntil([&] { return chip.frameCount() == framesOut; }, 5000));
         QCOMPARE(chip.state(), sim::ChipModel::State::Idle);
         runFor(200); // checks that nothing follows
         QCOMPARE(chip.frameCount(), framesOut);
-        QCOMPARE(framesSent, framesOut + int(console.log().count(
-                                             QStringLiteral("操作失败：已停止，本帧未发出"))));
+        QCOMPARE(framesSent, framesOut + int(console.log().count(kDroppedLine)));
         const double endMB = residentMB();
         const double endLogMB = logMB(console);
         const double growth = (endMB - endLogMB) - (startMB - startLogMB);
