@@ -84,7 +84,10 @@ private slots:
         QCOMPARE(bytesOf(bridge.reportsWritten()[17]).left(7),
                  QByteArray::fromHex("00BC04FD000102"));
         QTRY_VERIFY(s.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")));
-        // Nothing is left waiting: the next frame goes out at once.
+        // The bridge has answered the stop: its receipt comes after the
+        // acknowledgement of its packet. Nothing is left waiting then, and
+        // the next frame goes out at once.
+        QTRY_COMPARE(s.log().count(QStringLiteral("接收成功，芯片原状态")), 3);
         s.session().sendCommand(protocol::Command::QueryStatus);
         QCOMPARE(bridge.reportsWritten().size(), 19);
         QCOMPARE(bytesOf(bridge.reportsWritten()[18]),
