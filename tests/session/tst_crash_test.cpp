@@ -91,6 +91,9 @@ private slots:
         EmulatorProcess chip(s.dir(), 200);
         QVERIFY(chip.ready());
         QVERIFY(s.session().selectPort(0));
+        // Each step's frame takes its time on the line: 5 ms at 115200 baud
+        // rather than 50 at 9600, and the replies are read sooner.
+        QVERIFY(s.session().setLineSettings(QStringLiteral("115200,N,8,1")));
 
         // Idle replies before the first step start nothing.
         s.text().setText(QStringLiteral("先说一句"));

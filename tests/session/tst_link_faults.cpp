@@ -112,6 +112,9 @@ private slots:
     // "停止" ends it.
     void noBridgeRaisesOneBoxAndTheSequenceGoesOn() {
         SessionFixture s;
+        ConsoleSession::Timing timing;
+        timing.sequenceTimeScale = 100;
+        s.setTiming(timing);
         s.useUsbLink();
         s.sink().keepOpen = true;
         s.text().setText(QStringLiteral("打断"));
@@ -135,6 +138,9 @@ private slots:
     // with the box still open.
     void sequenceGoesOnOnceThePortIsBackWithItsBoxOpen() {
         SessionFixture s;
+        ConsoleSession::Timing timing;
+        timing.sequenceTimeScale = 10;
+        s.setTiming(timing);
         s.sink().keepOpen = true;
         auto first = std::make_unique<test::PtyPort>();
         QVERIFY(first->linkAs(s.dir(), 1));
