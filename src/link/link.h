@@ -42,6 +42,8 @@ public:
     virtual void dropWaiting() = 0;
     // A frame is under way or waits its turn.
     virtual bool busy() const = 0;
+    // A frame waits its turn behind the one under way.
+    virtual bool frameWaiting() const = 0;
 
 signals:
     // What the far end sent: on the serial link the bytes of one answer, on

@@ -74,6 +74,7 @@ public:
     void writeFrame(QByteArrayView frame) override;
     void dropWaiting() override;
     bool busy() const override { return inFlight_ || !queue_.isEmpty(); }
+    bool frameWaiting() const override { return !queue_.isEmpty(); }
     // Bytes of frames that have not left the console yet, now and at most.
     qint64 backlog() const;
     qint64 largestBacklog() const { return largestBacklog_; }

@@ -62,6 +62,7 @@ public:
     // the bytes of the next.
     void dropWaiting() override;
     bool busy() const override { return state_ == State::AwaitingPacketAck || !queue_.isEmpty(); }
+    bool frameWaiting() const override { return !queue_.isEmpty(); }
     // True while a full packet waits for its acknowledgement.
     bool ackPending() const { return state_ == State::AwaitingPacketAck; }
 

@@ -1,6 +1,7 @@
 // Replies from both links, and the next steps they start: on the serial
 // link the idle reply drives the crash test and continuous play; on the USB
 // link the bridge's having taken a frame moves a long text on.
+#include "link/link.h"
 #include "protocol/serial_replies.h"
 #include "protocol/usb_replies.h"
 #include "session/console_session.h"
@@ -27,9 +28,14 @@ void ConsoleSession::MSComm1_OnComm(const QByteArray& received) {
 }
 
 // The chip is idle: the next crash step, then the next round of continuous
-// play, each checked on its own.
+// play, each checked on its own. While the frame of the step before still
+// waits for the line, that frame is the next step already: an idle reply
+// meanwhile (line noise, or the end of an earlier utterance) starts none, so
+// reply-driven frames never pile up behind a slow line.
 void ConsoleSession::onIdleReply() {
     resumeAfterReplies_ = false; // the run goes on from here
+    if (activeLink().frameWaiting())
+        return;
     if (run_.crash.running())
         crashStep();
     if (run_.continueSynthesis) {

@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -106,6 +107,14 @@ public:
     bool write(const QByteArray& bytes) {
         return master_ >= 0 &&
                ::write(master_, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
+    }
+
+    // Bytes the far end wrote that the console has not read yet.
+    qsizetype unreadByConsole() const {
+        int n = 0;
+        if (slave_ < 0 || ::ioctl(slave_, FIONREAD, &n) != 0)
+            return -1;
+        return n;
     }
 
     // The line speed last set on the console end.

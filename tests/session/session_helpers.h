@@ -33,6 +33,15 @@ class EmulatedBridge;
 
 namespace qav::test {
 
+// Message boxes and log lines the session tests look for.
+inline const QString kPortMessage =
+    QStringLiteral("串口不存在或被占用,若电脑没有串口，请使用USB转串口设备");
+inline const QString kTableMessage = QStringLiteral(
+    "您目前选择的编码是Big5或Unicode（见界面右下角的编码选择）！ "
+    "找不到GBKToBig5AndUnicode.dat文件！ 无法解析文件编码！ 请选择GBK编码，再合成！");
+// A frame that a stop took back before it went out.
+inline const QString kDroppedLine = QStringLiteral("操作失败：已停止，本帧未发出\r\n");
+
 // The send text area held in a string, counted as the window's text box
 // counts it: line breaks are CR LF (a lone CR or LF becomes one), selection
 // start and length are in those units, a selection never starts or ends

@@ -6,8 +6,6 @@
 #include "common/link_helpers.h"
 #include "common/load_helpers.h"
 #include "emulated_bridge.h"
-#include "link/serial_port_service.h"
-#include "link/usb_packet_sender.h"
 #include "serial_line.h"
 #include "session_helpers.h"
 #include "synthesis/conversion_table.h"
@@ -27,11 +25,6 @@ using namespace qav::test;
 namespace {
 
 const QString kEntryHead = QStringLiteral("发出一帧，字节数 ");
-const QString kPortMessage =
-    QStringLiteral("串口不存在或被占用,若电脑没有串口，请使用USB转串口设备");
-const QString kTableMessage = QStringLiteral(
-    "您目前选择的编码是Big5或Unicode（见界面右下角的编码选择）！ "
-    "找不到GBKToBig5AndUnicode.dat文件！ 无法解析文件编码！ 请选择GBK编码，再合成！");
 const QString kAckTimeoutLine = QStringLiteral("操作失败：等待F320应答超时，本帧已放弃\r\n");
 const QString kResultFile = QStringLiteral("死机测试文本-测试结果.txt");
 
@@ -81,7 +74,7 @@ private slots:
         if (taken > 0)
             QCOMPARE(com1->read(taken).left(taken), frame.left(taken));
         else
-            QVERIFY(com1->readFor(50).isEmpty());
+            QVERIFY(com1->readFor(50).isEmpty()); // checks that nothing gets through
         com1->closeSlave();
         com1->closeMaster();
         // An unplugged adapter takes its device node with it. (A stale link
@@ -89,8 +82,8 @@ private slots:
         // under the freed number.)
         QFile::remove(s.path(QStringLiteral("COM1")));
 
-        QTRY_VERIFY(!s.session().serialPort().portOpen());
-        QTest::qWait(100);
+        QTRY_VERIFY(!s.session().portOpen());
+        QTest::qWait(100); // checks that no second message follows
         QCOMPARE(s.messages(), QStringList{kPortMessage});
         // The frame's entry is whole; behind it only the line with the cause.
         const QString entry = frameEntry(frame);
@@ -121,7 +114,7 @@ private slots:
         SessionFixture s(SessionFixture::emulatedBridge());
         sim::EmulatedBridge& bridge = *s.emulator();
         s.useUsbLink();
-        const int limit = s.session().usbSender().ackTimeout();
+        const int limit = s.session().timing().usbAckTimeoutMs;
         QCOMPARE(limit, 500);
 
         bridge.vanishAfter(3);
@@ -137,11 +130,11 @@ private slots:
         QVERIFY2(gaveUpAfter <= limit + 400, qPrintable(QString::number(gaveUpAfter)));
         QVERIFY2(stalls.maxWallMs < 250, qPrintable(QString::number(stalls.maxWallMs)));
         QCOMPARE(bridge.reportsWritten().size(), 3);
-        QVERIFY(!s.session().usbSender().ackPending());
-        QVERIFY(!s.session().usbSender().busy());
         QVERIFY(s.messages().isEmpty());
 
-        // While it is away, each frame is reported once and dropped.
+        // While it is away, each frame is reported once and dropped. Nothing
+        // of the frame given up is left waiting: the next frame is tried at
+        // once, and its message is there when the call returns.
         s.session().sendCommand(protocol::Command::QueryStatus);
         QCOMPARE(s.messages(), QStringList{QStringLiteral("USB连接失败")});
         QVERIFY(s.log().endsWith(QStringLiteral("操作失败请先联接\r\n")));
@@ -171,11 +164,11 @@ private slots:
         QTRY_COMPARE(bridge.reportsWritten().size(), 2);
         bridge.comeBack();
         s.session().sendCommand(protocol::Command::QueryStatus); // waits its turn
-        QTest::qWait(50);
+        QTest::qWait(50); // checks that the query does not go out meanwhile
         QCOMPARE(bridge.reportsWritten().size(), 2);
         const QByteArray query = QByteArray::fromHex("FD000121");
         QTRY_VERIFY_WITH_TIMEOUT(bridge.framesReceived().contains(query),
-                                 s.session().usbSender().ackTimeout() + 2000);
+                                 s.session().timing().usbAckTimeoutMs + 2000);
         QCOMPARE(bridge.framesReceived(), QList<QByteArray>{query});
         QCOMPARE(s.log().count(kAckTimeoutLine), 1);
         QVERIFY(s.messages().isEmpty());
@@ -233,12 +226,12 @@ private slots:
         QVERIFY(com1.linkAs(s.dir(), 1));
         QVERIFY(s.session().selectPort(0));
         s.session().setConversionTableFolder(tables.path());
-        s.state().encodingCode = encoding;
+        s.session().setEncoding(encoding);
         s.text().setText(QStringLiteral("中文abc"));
 
         s.session().synthesize();
         QCOMPARE(s.messages(), QStringList{kTableMessage});
-        QVERIFY(com1.readFor(50).isEmpty());
+        QVERIFY(com1.readFor(50).isEmpty()); // checks that nothing is sent
         QVERIFY(s.log().isEmpty());
         QCOMPARE(s.text().text(), QStringLiteral("中文abc"));
 
@@ -263,7 +256,6 @@ private slots:
         sim::SerialLine line(&chip);
         QVERIFY(line.open(s.dir(), 1));
         QVERIFY(s.session().selectPort(0));
-        QVERIFY(s.session().openCrashResultFile(s.path(kResultFile)));
 
         // The chip's idle replies carry the run through all fourteen steps of
         // the unreadable text and on into the next file.
@@ -287,19 +279,38 @@ private slots:
         QCOMPARE(s.messages(),
                  QStringList{QStringLiteral("无法读取测试文本文件：死机测试文本01.txt")});
         QCOMPARE(s.text().text(), QStringLiteral("[d][g1][s10] 1- 1- 1[g0][d]\r\n\r\n\r\n"));
-        QCOMPARE(s.state().crash.tagStep, 1);
+        QCOMPARE(gbkText(s.readFile(kResultFile)),
+                 QStringLiteral("循环序号： 1    文本序号： 1    控制标记序号： 1\r\n"));
+        // The next step takes the next variant; the message is not repeated.
+        s.session().crashStep();
+        QVERIFY(
+            gbkText(s.readFile(kResultFile))
+                .endsWith(QStringLiteral("循环序号： 1    文本序号： 1    控制标记序号： 2\r\n")));
+        QCOMPARE(s.messages().size(), 1);
     }
 
     void crashRunWithoutItsResultFile() {
-        // Start-up could not open the result file: the steps go on all the same.
+        // The result file cannot be opened (a pipe of its name, which nobody
+        // reads): the steps go on all the same, and that is said once, at the
+        // first step.
         SessionFixture s;
+        QVERIFY(QFile::remove(s.path(kResultFile)));
         QCOMPARE(::mkfifo(QFile::encodeName(s.path(kResultFile)), 0600), 0);
-        QVERIFY(!s.session().openCrashResultFile(s.path(kResultFile)));
-        QVERIFY(!s.session().crashResultFile());
+        s.session().openWorkFolder(s.dir());
+        QVERIFY(s.messages().isEmpty());
         s.session().crashStep();
-        QCOMPARE(s.state().crash.tagStep, 1);
-        QCOMPARE(loggedFrames(s.log()),
-                 QList<QByteArray>{gbkFrame("[d][g1][s10] 1- 1- 1[g0][d]\r\n\r\n\r\n")});
+        QCOMPARE(s.messages().size(), 1);
+        QVERIFY2(s.messages().first().startsWith(QStringLiteral("死机测试结果文件未能打开：") +
+                                                 s.path(kResultFile) + QStringLiteral("，")),
+                 qPrintable(s.messages().first()));
+        QVERIFY(s.messages().first().endsWith(
+            QStringLiteral("\n测试继续进行，工作记录照常记录每一步。")));
+        s.session().crashStep();
+        QCOMPARE(s.messages().size(), 1);
+        QCOMPARE(
+            loggedFrames(s.log()),
+            (QList<QByteArray>{gbkFrame("[d][g1][s10] 1- 1- 1[g0][d]\r\n\r\n\r\n"),
+                               gbkFrame("[d][g1][s10] 1- 1- 2[g0][d]\r\n[s0][t0][v3]\r\n\r\n")}));
     }
 
     void hugeCrashTextIsNotReadWhole() {
@@ -323,7 +334,7 @@ private slots:
         const qint64 took = clock.elapsed();
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
 
-        const qint64 readLimit = tools::crashTextReadLimit(s.state().chunkLimit);
+        const qint64 readLimit = tools::crashTextReadLimit(s.session().chunkLimit());
         QVERIFY2(s.text().length() < readLimit + 100,
                  qPrintable(QString::number(s.text().length())));
         QVERIFY(s.text().text().contains(QStringLiteral("\r\n这是一行测试文本，abc 123。\r\n")));

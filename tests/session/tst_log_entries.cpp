@@ -17,12 +17,10 @@ private slots:
         QVERIFY(s.log().startsWith(QStringLiteral("发出一帧，字节数  3005\r\n----> 41 41 ")));
         QCOMPARE(s.log().count(QStringLiteral("\r\n")), 2);
         QCOMPARE(s.log(), frameEntry(frame));
-        QCOMPARE(s.state().lastFrameIndex, 3004);
         // Exactly the bytes handed over are logged.
-        s.session().workLog().clear();
+        s.session().clearWorkLog();
         s.session().sendFrame(QByteArray("\x01\x02", 2));
         QCOMPARE(s.log(), QStringLiteral("发出一帧，字节数  2\r\n----> 01 02 \r\n"));
-        QCOMPARE(s.state().lastFrameIndex, 1);
     }
 
     void prefixAppliesToLaterEntriesOnly() {

@@ -3,10 +3,8 @@
 // checked byte for byte as the work log shows them.
 #include "common/link_helpers.h"
 #include "demo/demo_texts.h"
-#include "link/serial_port_service.h"
 #include "session_helpers.h"
 #include "tools/script_frames.h"
-#include "tools/step_player.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -24,11 +22,18 @@ qsizetype frameCount(SessionFixture& s) {
     return s.log().count(QStringLiteral("----> "));
 }
 
-// Whether frames still go out over the next 100 ms.
+// Whether frames still go out over the next 100 ms. (A fixed wait: it
+// checks that nothing happens.)
 bool stillSending(SessionFixture& s) {
     const qsizetype n = frameCount(s);
     QTest::qWait(100);
     return frameCount(s) != n;
+}
+
+void setSequenceTimeScale(SessionFixture& s, double scale) {
+    session::ConsoleSession::Timing timing = s.session().timing();
+    timing.sequenceTimeScale = scale;
+    s.setTiming(timing);
 }
 
 } // namespace
@@ -39,25 +44,27 @@ private slots:
     void interruptedPlaySendsGrowingWaits() {
         SessionFixture s;
         s.text().setText(QStringLiteral("打断"));
-        tools::StepPlayer& player = s.session().stepPlayer();
-        player.setTimeScale(20); // 1 s -> 50 ms
+        setSequenceTimeScale(s, 20); // 1 s -> 50 ms
         QList<qint64> at;
         QElapsedTimer clock;
         clock.start();
-        connect(&player, &tools::StepPlayer::stepRun, &player, [&] { at << clock.elapsed(); });
+        connect(&s.session(), &session::ConsoleSession::stepStarted, &s.session(),
+                [&] { at << clock.elapsed(); });
         s.session().toggleSequence(Sequence::InterruptedPlay, 1000, 2);
         QCOMPARE(s.session().activeSequence(), Sequence::InterruptedPlay);
         QTRY_VERIFY_WITH_TIMEOUT(frameCount(s) >= 9, 5000);
         s.session().toggleSequence(Sequence::InterruptedPlay); // again: stops
         QCOMPARE(s.session().activeSequence(), Sequence::None);
         const qsizetype stoppedAt = frameCount(s);
-        QTest::qWait(200);
+        QTest::qWait(200); // checks that no frame follows
         QCOMPARE(frameCount(s), stoppedAt);
 
         const QByteArray t = QByteArray::fromHex("FD 00 06 01 01 B4 F2 B6 CF"); // 打断
         const QByteArray m = script::cycleMarker();
         QCOMPARE(loggedFrames(s.log()).mid(0, 9), QList<QByteArray>({t, t, t, m, t, t, t, m, t}));
-        QVERIFY(!s.state().continueSynthesis);
+        // Nothing of it is left for the chip's idle reply to start.
+        s.session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        QCOMPARE(frameCount(s), stoppedAt);
         // Waits 50, 100, 150, then 75 after the marker (scaled), in that order.
         QVERIFY(at.size() >= 5);
         const qint64 expected[] = {50, 100, 150, 75};
@@ -71,7 +78,7 @@ private slots:
     void interruptedPlayWithoutPassesMarksEveryRequest() {
         SessionFixture s;
         s.text().setText(QStringLiteral("打断"));
-        s.session().stepPlayer().setTimeScale(1000);
+        setSequenceTimeScale(s, 1000);
         s.session().toggleSequence(Sequence::InterruptedPlay, 10, 0);
         QTRY_VERIFY(frameCount(s) >= 4);
         s.session().stopSequences();
@@ -82,8 +89,8 @@ private slots:
 
     void script123PlaysItsListResponsively() {
         SessionFixture s;
-        s.state().encodingCode = 0; // another encoding does not change the script's frames
-        s.session().stepPlayer().setTimeScale(1000); // one pass in about 0.3 s
+        s.session().setEncoding(0);    // another encoding does not change the script's frames
+        setSequenceTimeScale(s, 1000); // one pass in about 0.3 s
         qint64 longestGap = 0;
         QElapsedTimer probe;
         QTimer ticker;
@@ -113,7 +120,7 @@ private slots:
         SessionFixture s(usb ? SessionFixture::emulatedBridge() : nullptr);
         if (usb)
             s.useUsbLink();
-        s.session().stepPlayer().setTimeScale(usb ? 100 : 1000);
+        setSequenceTimeScale(s, usb ? 100 : 1000);
         s.text().setText(QStringLiteral("被替换的文本"));
         s.session().toggleSequence(Sequence::Script45);
         QTRY_VERIFY_WITH_TIMEOUT(frameCount(s) >= 16, 20000);
@@ -142,7 +149,7 @@ private slots:
 
     void sequencesStopOnEachPath() {
         SessionFixture s;
-        s.session().stepPlayer().setTimeScale(1000);
+        setSequenceTimeScale(s, 1000);
 
         s.session().toggleSequence(Sequence::Script123);
         QTRY_VERIFY(frameCount(s) > 5);
@@ -175,8 +182,8 @@ private slots:
         QVERIFY(!s.session().startContinuousPlay(0));
         QCOMPARE(s.messages(), QStringList{kWholeNumber});
         QCOMPARE(frameCount(s), 0);
-        QTest::qWait(1100); // the countdown ticks once and stops itself
-        QVERIFY(!s.session().countdownTimer().isActive());
+        // The countdown ticks once and stops itself.
+        QTRY_VERIFY_WITH_TIMEOUT(!s.session().continuousPlayActive(), 3000);
         // No time given and none left: refused as well.
         QVERIFY(!s.session().startContinuousPlay(std::nullopt));
         QCOMPARE(s.messages(), QStringList(2, kWholeNumber));
@@ -185,13 +192,15 @@ private slots:
         clock.start();
         QVERIFY(s.session().startContinuousPlay(3));
         QCOMPARE(frameCount(s), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(!s.session().countdownTimer().isActive(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.session().continuousPlayActive(), 5000);
         QVERIFY(clock.elapsed() >= 2700); // a coarse timer may fire up to 5% early
-        QVERIFY(!s.state().continueSynthesis);
         const qsizetype played = frameCount(s);
         QVERIFY2(played > 5, qPrintable(QString::number(played)));
+        // Play has ended: the chip's idle replies start no more rounds. (The
+        // wait checks that nothing happens; a request already on its way may
+        // still end.)
         QTest::qWait(500);
-        QVERIFY(frameCount(s) <= played + 1); // a request already on its way may still end
+        QVERIFY(frameCount(s) <= played + 1);
         const QByteArray hello = QByteArray::fromHex("FD 00 06 01 01 C4 E3 BA C3"); // 你好
         for (const QByteArray& frame : loggedFrames(s.log()))
             QCOMPARE(frame, hello);
@@ -212,9 +221,9 @@ private slots:
         QCOMPARE(chip.read(9), hello);
         QVERIFY(chip.write("O")); // and now idle starts nothing
         QTRY_VERIFY(s.log().endsWith(QStringLiteral("<---- 返回：4F  芯片空闲\r\n")));
-        QVERIFY(chip.readFor(100).isEmpty());
+        QVERIFY(chip.readFor(100).isEmpty()); // checks that nothing is sent
         QCOMPARE(loggedFrames(s.log()).size(), 3);
-        QVERIFY(s.session().countdownTimer().isActive()); // it runs on, with nothing to start
+        QVERIFY(s.session().continuousPlayActive()); // it runs on, with nothing to start
     }
 };
 

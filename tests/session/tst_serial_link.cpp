@@ -1,19 +1,18 @@
 // The session's serial link against real pseudo-terminals linked as COMn:
-// choosing a port, a port that cannot be opened, one that is closed, and a
-// device that goes away.
+// choosing a port, a port that cannot be opened, one that is closed, frames
+// at the pace of the line, and a device that goes away.
 #include "common/link_helpers.h"
-#include "link/serial_port_service.h"
 #include "session_helpers.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 using namespace qav;
 using namespace qav::test;
 
 namespace {
-const QString kPortMessage =
-    QStringLiteral("串口不存在或被占用,若电脑没有串口，请使用USB转串口设备");
 const QByteArray kStop("\xFD\x00\x01\x02", 4);
+const QByteArray kHello = QByteArray::fromHex("FD 00 06 01 01 C4 E3 BA C3"); // 你好
 } // namespace
 
 class TestSerialLink : public QObject {
@@ -25,18 +24,25 @@ private slots:
         QVERIFY(com1.linkAs(s.dir(), 1));
         QVERIFY(com3.linkAs(s.dir(), 3));
         QVERIFY(s.session().selectPort(0));
-        s.state().continueSynthesis = true;
+        s.text().setText(QStringLiteral("你好"));
+        QVERIFY(s.session().startContinuousPlay(100));
+        QCOMPARE(com1.read(9), kHello);
         QVERIFY(s.session().selectPort(2));
         QVERIFY(s.messages().isEmpty());
-        QCOMPARE(s.state().serialPortNumber, 3);
-        QVERIFY(!s.state().continueSynthesis);
-        QCOMPARE(s.session().serialPort().portName(), s.path(QStringLiteral("COM3")));
+        QCOMPARE(s.session().commPort(), 3);
+        QCOMPARE(s.session().portName(), s.path(QStringLiteral("COM3")));
+        // Choosing a port ends continuous play: the chip's idle reply on the
+        // new port starts no further round.
+        s.session().clearWorkLog();
+        QVERIFY(com3.write(QByteArray(1, '\x4F')));
+        QTRY_COMPARE(s.log(), QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
+        QCOMPARE(com3.readFor(50), QByteArray()); // checks that nothing is sent
         s.session().stop();
         QCOMPARE(com3.read(4), kStop);
-        QCOMPARE(com1.readFor(50), QByteArray());
+        QCOMPARE(com1.readFor(50), QByteArray()); // checks that nothing is sent
         // The same port again closes and re-opens it.
         QVERIFY(s.session().selectPort(2));
-        QVERIFY(s.session().serialPort().portOpen());
+        QVERIFY(s.session().portOpen());
         QVERIFY(s.messages().isEmpty());
     }
 
@@ -44,13 +50,13 @@ private slots:
         SessionFixture s;
         QVERIFY(!s.session().selectPort(19)); // no COM20 here
         QCOMPARE(s.messages(), QStringList{kPortMessage});
-        QCOMPARE(s.state().serialPortNumber, 20);
-        QVERIFY(!s.session().serialPort().portOpen());
+        QCOMPARE(s.session().commPort(), 20);
+        QVERIFY(!s.session().portOpen());
         // Not a port at all: the message, and the port number stays.
         for (int index : {-1, 20})
             QVERIFY(!s.session().selectPort(index));
         QCOMPARE(s.messages(), QStringList(3, kPortMessage));
-        QCOMPARE(s.state().serialPortNumber, 20);
+        QCOMPARE(s.session().commPort(), 20);
     }
 
     void commandWithPortClosedIsLoggedNotSent() {
@@ -58,14 +64,52 @@ private slots:
         PtyPort com1;
         QVERIFY(com1.linkAs(s.dir(), 1));
         QVERIFY(s.session().selectPort(0));
-        s.session().serialPort().close();
-        s.state().continueSynthesis = true;
+        QVERIFY(!s.session().selectPort(1)); // no COM2: COM1 is closed, nothing is open
+        QVERIFY(!s.session().portOpen());
+        QCOMPARE(s.messages(), QStringList{kPortMessage});
+        s.messages().clear();
+        s.text().setText(QStringLiteral("你好"));
+        QVERIFY(s.session().startContinuousPlay(100));
+        s.session().clearWorkLog();
         s.session().sendCommand(protocol::Command::QueryStatus);
         QCOMPARE(s.log(), QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 21 \r\n"));
-        QCOMPARE(s.state().lastFrameIndex, 3);
-        QVERIFY(s.state().continueSynthesis); // only stop ends continuous play
-        QCOMPARE(com1.readFor(50), QByteArray());
+        // Only stop ends continuous play: an idle reply still starts the next round.
+        s.session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        QCOMPARE(s.log(), QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 21 \r\n"
+                                         "<---- 返回：4F  芯片空闲\r\n") +
+                              frameEntry(kHello));
+        QCOMPARE(com1.readFor(50), QByteArray()); // checks that nothing is sent
         QVERIFY(s.messages().isEmpty());
+    }
+
+    // At 9600 baud a frame of 1005 bytes is about a second on the line. The
+    // frames handed over meanwhile wait their turn; "停止" takes back those
+    // that have not begun, each with its line, and goes out right after the
+    // frame under way, once that frame's time on the line has passed.
+    void stopTakesBackTheFramesNotBegun() {
+        SessionFixture s;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(s.dir(), 1));
+        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().setLineSettings(QStringLiteral("9600,N,8,1")));
+        s.text().setText(QString(1000, QLatin1Char('x')));
+        const QByteArray frame = QByteArray::fromHex("FD03EA0101") + QByteArray(1000, 'x');
+        QElapsedTimer clock;
+        clock.start();
+        s.session().synthesize();
+        s.session().sendCommand(protocol::Command::Pause);
+        s.session().sendCommand(protocol::Command::Resume);
+        s.session().stop();
+        QCOMPARE(s.log(), frameEntry(frame) +
+                              QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 03 \r\n"
+                                             "发出一帧，字节数  4\r\n----> FD 00 01 04 \r\n") +
+                              kDroppedLine + kDroppedLine + kStopEntry);
+        QCOMPARE(com1.read(frame.size()), frame);
+        QCOMPARE(com1.read(4, 3000), kStop);
+        // 1005 characters of ten bits at 9600 baud: 1047 ms.
+        QVERIFY2(clock.elapsed() >= 1040, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(com1.readFor(50), QByteArray()); // checks that nothing else is sent
+        QVERIFY(s.session().largestSerialBacklog() <= frame.size());
     }
 
     void vanishedDeviceClosesThePortWithOneMessage() {
@@ -75,8 +119,8 @@ private slots:
         QVERIFY(s.session().selectPort(0));
         com1->closeSlave();
         com1->closeMaster();
-        QTRY_VERIFY(!s.session().serialPort().portOpen());
-        QTest::qWait(50);
+        QTRY_VERIFY(!s.session().portOpen());
+        QTest::qWait(50); // checks that no second message follows
         QCOMPARE(s.messages(), QStringList{kPortMessage});
         // The session goes on: commands are logged, nothing breaks.
         s.session().stop();

@@ -2,10 +2,10 @@
 // against a pseudo-terminal linked as COM1: what goes on the line, what the
 // work log says, and what a reply starts.
 #include "common/link_helpers.h"
-#include "link/serial_port_service.h"
 #include "session_helpers.h"
 #include "synthesis/conversion_table.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,19 +13,13 @@ using namespace qav;
 using namespace qav::test;
 using SelectionSend = session::ConsoleSession::SelectionSend;
 
-namespace {
-const QString kTableMessage = QStringLiteral(
-    "您目前选择的编码是Big5或Unicode（见界面右下角的编码选择）！ "
-    "找不到GBKToBig5AndUnicode.dat文件！ 无法解析文件编码！ 请选择GBK编码，再合成！");
-}
-
 class SynthesisTest : public QObject {
     Q_OBJECT
     std::unique_ptr<SessionFixture> s_;
     std::unique_ptr<PtyPort> pty_;
 
     session::ConsoleSession& session() { return s_->session(); }
-    const QString& log() { return s_->log(); }
+    QString log() const { return s_->log(); }
 
 private slots:
     void init() {
@@ -41,17 +35,23 @@ private slots:
 
     void wholeTextWhenNothingSelected() {
         s_->text().setText(u"欢迎光临"_qs);
-        s_->state().continueSynthesis = true;
-        QCOMPARE(session().synthesize(), SelectionSend::Sent);
         const QByteArray frame = QByteArray::fromHex("FD000A0101BBB6D3ADB9E2C1D9");
+        // Continuous play runs; the request by hand ends it.
+        QVERIFY(session().startContinuousPlay(100));
+        QCOMPARE(pty_->read(frame.size()), frame);
+        session().clearWorkLog();
+        s_->text().setSelStart(0);
+        s_->text().focusRequests = 0;
+        QCOMPARE(session().synthesize(), SelectionSend::Sent);
         QCOMPARE(pty_->read(frame.size()), frame);
         QCOMPARE(log(),
                  u"发出一帧，字节数  13\r\n----> FD 00 0A 01 01 BB B6 D3 AD B9 E2 C1 D9 \r\n"_qs);
         QCOMPARE(s_->text().selStart(), 0);
         QCOMPARE(s_->text().selLength(), 4);
-        QVERIFY(!s_->state().continueSynthesis);
-        QCOMPARE(s_->state().lastFrameIndex, 12);
         QVERIFY(s_->text().focusRequests > 0);
+        QVERIFY(pty_->write("O"));
+        QTRY_VERIFY(log().endsWith(u"<---- 返回：4F  芯片空闲\r\n"_qs));
+        QVERIFY(pty_->readFor(50).isEmpty()); // checks that no further round follows
     }
 
     void selectionAcrossALineBreak() {
@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(got.sliced(5), QByteArray(3000, 'x'));
         QCOMPARE(log(), frameEntry(got));
         QVERIFY(log().startsWith(u"发出一帧，字节数  3005\r\n----> FD 0B BA 01 01 78 "_qs));
-        QVERIFY(pty_->readFor(50).isEmpty());
+        QVERIFY(pty_->readFor(50).isEmpty()); // checks that nothing else is sent
     }
 
     void longTextCutToOneChunk() {
@@ -90,7 +90,7 @@ private slots:
         s_->text().setText(QString());
         QCOMPARE(session().synthesize(), SelectionSend::Empty);
         QVERIFY(log().isEmpty());
-        QVERIFY(pty_->readFor(50).isEmpty());
+        QVERIFY(pty_->readFor(50).isEmpty()); // checks that nothing is sent
     }
 
     void tableMissingOrDamaged() {
@@ -102,13 +102,13 @@ private slots:
         for (const QString& folder : {missing.path(), damaged.path()}) {
             session().setConversionTableFolder(folder);
             for (int encoding : {2, 3, 4}) {
-                s_->state().encodingCode = encoding;
+                session().setEncoding(encoding);
                 s_->text().setText("abc");
                 s_->messages().clear();
                 QCOMPARE(session().synthesize(), SelectionSend::TableMissing);
                 QCOMPARE(s_->messages(), QStringList{kTableMessage});
             }
-            s_->state().encodingCode = 1; // GBK needs no table
+            session().setEncoding(1); // GBK needs no table
             session().synthesize();
             QCOMPARE(pty_->read(8), QByteArray::fromHex("FD00050101616263"));
         }
@@ -135,43 +135,88 @@ private slots:
         session().setHexPrefixShown(prefix);
         QVERIFY(pty_->write(reply));
         QTRY_COMPARE(log(), lines);
-        QVERIFY(pty_->readFor(50).isEmpty()); // the idle reply starts nothing by itself
+        // The idle reply starts nothing by itself. (The wait checks that nothing happens.)
+        QVERIFY(pty_->readFor(50).isEmpty());
         QCOMPARE(log(), lines);
     }
 
     void repliesHeldWhileNotDecoded() {
-        session().setRepliesDecoded(false);
+        const QByteArray abc = QByteArray::fromHex("FD00050101616263");
         s_->text().setText("abc");
-        s_->state().continueSynthesis = true;
-        s_->state().replayCount = 5;
+        QVERIFY(session().startContinuousPlay(5));
+        QCOMPARE(pty_->read(abc.size()), abc);
+        session().clearWorkLog();
+        session().setRepliesDecoded(false);
         QVERIFY(pty_->write("AO"));
+        // Held: nothing is logged and the idle reply starts no round. (The
+        // wait checks that nothing happens.)
         QVERIFY(pty_->readFor(100).isEmpty());
         QVERIFY(log().isEmpty());
-        QVERIFY(s_->state().continueSynthesis);
-        // Decoded again: the replies that waited come with the next.
+        // Decoded again: the replies that waited come with the next, and the
+        // idle reply among them starts the next round of play.
         session().setRepliesDecoded(true);
         QVERIFY(pty_->write("J"));
         QTRY_VERIFY(
             log().startsWith(u"<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n"_qs));
+        QCOMPARE(pty_->read(abc.size()), abc);
     }
 
     void idleReplyContinues_data() {
-        QTest::addColumn<double>("replayCount");
-        QTest::newRow("replaying") << 5.0;
-        QTest::newRow("last") << 0.0;
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("replaying") << 100;
+        QTest::newRow("time is up") << 1;
     }
     void idleReplyContinues() {
-        QFETCH(double, replayCount);
+        QFETCH(int, seconds);
+        const QByteArray bc = QByteArray::fromHex("FD0004010162 63");
+        const QString entry = u"发出一帧，字节数  7\r\n----> FD 00 04 01 01 62 63 \r\n"_qs;
+        const QString idle = u"<---- 返回：4F  芯片空闲\r\n"_qs;
         s_->text().setText("abcdef");
         s_->text().setSelStart(1);
         s_->text().setSelLength(2);
-        s_->state().continueSynthesis = true;
-        s_->state().replayCount = replayCount;
+        QSignalSpy ended(&session(), &session::ConsoleSession::continuousPlayEnded);
+        QVERIFY(session().startContinuousPlay(seconds));
+        QCOMPARE(pty_->read(7), bc);
         QVERIFY(pty_->write("O"));
-        QCOMPARE(pty_->read(7), QByteArray::fromHex("FD0004010162 63"));
-        QCOMPARE(s_->state().continueSynthesis, replayCount > 0);
-        QCOMPARE(log(), u"<---- 返回：4F  芯片空闲\r\n"
-                        u"发出一帧，字节数  7\r\n----> FD 00 04 01 01 62 63 \r\n"_qs);
+        QCOMPARE(pty_->read(7), bc);
+        QCOMPARE(log(), entry + idle + entry);
+        if (seconds > 1) {
+            // Every idle reply starts the next round while time is left.
+            QVERIFY(pty_->write("O"));
+            QCOMPARE(pty_->read(7), bc);
+            QCOMPARE(log(), entry + idle + entry + idle + entry);
+            return;
+        }
+        // The countdown has run out: the next idle reply starts nothing.
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 3000);
+        QVERIFY(!session().continuousPlayActive());
+        QVERIFY(pty_->write("O"));
+        QTRY_COMPARE(log(), entry + idle + entry + idle);
+        QVERIFY(pty_->readFor(50).isEmpty()); // checks that nothing is sent
+    }
+
+    // At 9600 baud a round of 1005 bytes is about a second on the line. Idle
+    // replies that come meanwhile (noise on the line, or the end of an earlier
+    // utterance) find the next round already waiting for the line: they start
+    // no further round, so rounds never pile up behind it.
+    void idleRepliesDoNotPileRoundsUp() {
+        const QByteArray frame = QByteArray::fromHex("FD03EA0101") + QByteArray(1000, 'x');
+        s_->text().setText(QString(1000, QLatin1Char('x')));
+        QVERIFY(session().startContinuousPlay(100));
+        QCOMPARE(pty_->read(frame.size()), frame);
+        // The first idle reply queues the second round behind the first.
+        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        session().MSComm1_OnComm(QByteArray("OO"));
+        QCOMPARE(loggedFrames(log()), QList<QByteArray>(2, frame));
+        QCOMPARE(pty_->read(frame.size(), 3000), frame);
+        QVERIFY2(session().largestSerialBacklog() <= frame.size(),
+                 qPrintable(QString::number(session().largestSerialBacklog())));
+        // Once it has gone out, the next idle reply starts the next round.
+        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        QCOMPARE(loggedFrames(log()), QList<QByteArray>(3, frame));
+        session().stop();
+        QVERIFY(log().endsWith(kDroppedLine + kStopEntry));
     }
 };
 

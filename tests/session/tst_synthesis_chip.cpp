@@ -62,7 +62,7 @@ private slots:
         console_->session().sendCommand(protocol::Command::QueryVersion);
         const QString tail = QString::fromLatin1(sim::ChipModel::kVersionText) + "\r\n";
         QTRY_VERIFY(log().endsWith(tail));
-        QTest::qWait(100);
+        QTest::qWait(100); // checks that no further line follows
         const QString text = log();
         QVERIFY(text.startsWith(u"发出一帧，字节数  4\r\n----> FD 00 01 58 \r\n"_qs));
         QVERIFY(text.endsWith(tail));

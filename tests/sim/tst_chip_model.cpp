@@ -1,4 +1,5 @@
 #include "chip_model.h"
+#include "common/log_helpers.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -6,6 +7,7 @@
 #include <QTest>
 
 using qav::sim::ChipModel;
+using qav::test::gbk;
 using State = ChipModel::State;
 
 namespace {
@@ -21,11 +23,6 @@ QByteArray frame(quint8 command, int parameter = -1, const QByteArray& data = {}
     QByteArray out;
     out.append(char(0xFD)).append(char(body.size() >> 8)).append(char(body.size() & 0xFF));
     return out + body;
-}
-
-QByteArray gbk(const QString& text) {
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
 }
 
 QByteArray synth(const QString& text) {
