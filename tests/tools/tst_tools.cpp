@@ -1,5 +1,6 @@
 // The test tools without a window: step lists, crash steps, file reading,
 // settings, and the step player's handling of a step that stops or restarts it.
+#include "common/log_helpers.h"
 #include "synthesis/gbk_text.h"
 #include "tools/continuous_play.h"
 #include "tools/crash_test.h"
@@ -11,21 +12,18 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <limits>
 
 using namespace qav::tools;
+using qav::test::gbk;
 namespace script = qav::test::script;
 
 namespace {
 
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
-}
-QByteArray gbk(const QString& text) {
-    return QStringEncoder("GBK").encode(text);
 }
 
 QStringList labels(const StepList& steps) {
