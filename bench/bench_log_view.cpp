@@ -3,14 +3,14 @@
 // second, and while the box is scrolled from the first line to the last by the
 // scroll bar, by pages and by the wheel; and what emptying it costs. Entries
 // are those of bench_load_log: 99 of the hex area's 33-byte frame to one
-// 4096-byte synthesis frame, each with the chip's two replies.
+// 4096-byte synthesis frame, each with the chip's two replies. They reach the
+// log as in a run, through the console session: each frame sent (to a closed
+// port, which drops it) and the chip's two replies read.
 //
 // With QAV_SHOT=file.png the console is pictured scrolled to the middle of
 // the log.
 #include "app/form1.h"
 #include "common/load_helpers.h"
-#include "common/log_helpers.h"
-#include "link/serial_port_service.h"
 #include "qt_bench_main.h"
 #include "session/message_sink.h"
 #include "worklog/work_log.h"
@@ -42,9 +42,11 @@ double logMB(const qav::worklog::WorkLog& log) {
 
 using qav::test::StallProbe;
 
-QString entryChunk() {
-    const QByteArray shortFrame =
-        QByteArray::fromHex("FD001E0101BBB6D3ADB9DBBFB4D3EFD2F4BACFB3C9CFB5CDB3B5C4D1DDCABEA3A1");
+// The n-th frame of the cycle of 100.
+QByteArray entryFrame(int n) {
+    if (n % 100 != 99)
+        return QByteArray::fromHex(
+            "FD001E0101BBB6D3ADB9DBBFB4D3EFD2F4BACFB3C9CFB5CDB3B5C4D1DDCABEA3A1");
     QByteArray longFrame(4096, '\0');
     longFrame[0] = char(0xFD);
     longFrame[1] = char(0x0F);
@@ -52,22 +54,21 @@ QString entryChunk() {
     longFrame[3] = longFrame[4] = 0x01;
     for (int i = 5; i < longFrame.size(); ++i)
         longFrame[i] = char(0xB0 + i % 0x40);
-    const QString replies =
-        QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
-    QString chunk;
-    for (int i = 0; i < 100; ++i)
-        chunk += qav::test::frameEntry(i == 99 ? longFrame : shortFrame) + replies;
-    return chunk;
+    return longFrame;
 }
 
-// Fills through big appends, as a long run would have logged it.
-void fill(qav::worklog::WorkLog& log, double megabytes) {
-    const QString chunk = entryChunk();
-    QString block;
-    while (block.size() < 4 * 1024 * 1024)
-        block += chunk;
-    while (logMB(log) < megabytes)
-        log.append(block);
+// One entry as a run logs it: the frame, then the chip's "received" and "idle".
+void logEntry(qav::session::ConsoleSession& session, const QByteArray& frame) {
+    session.sendFrame(frame);
+    session.MSComm1_OnComm(QByteArrayLiteral("\x41\x4F"));
+}
+
+// Fills entry by entry, as a long run would have logged it.
+void fill(qav::session::ConsoleSession& session, double megabytes) {
+    const QByteArray shortFrame = entryFrame(0);
+    const QByteArray longFrame = entryFrame(99);
+    for (int n = 0; logMB(session.workLog()) < megabytes; ++n)
+        logEntry(session, n % 100 == 99 ? longFrame : shortFrame);
 }
 
 // Runs `step` every `intervalMs` until it returns false, on the event loop,
@@ -94,14 +95,14 @@ struct Figures {
 };
 
 void arrivals(qav::app::Form1& f, Figures& fig) {
-    const QString chunk = entryChunk();
-    const QStringList entries = chunk.split(QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
+    const QByteArray shortFrame = entryFrame(0);
+    const QByteArray longFrame = entryFrame(99);
     int n = 0;
     StallProbe probe;
     runSteps(probe, 1, [&] {
         QElapsedTimer t;
         t.start();
-        f.workLog().append(entries[n % 100] + QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
+        logEntry(f.session(), n % 100 == 99 ? longFrame : shortFrame);
         fig.appendMaxMs = std::max(fig.appendMaxMs, t.nsecsElapsed() / 1e6);
         return ++n < kArrivalSeconds * 1000;
     });
@@ -158,7 +159,7 @@ Figures run() {
     Figures fig;
     fig.rssEmpty = qav::test::residentMB();
     qav::app::Form1 f(nullptr, std::make_unique<qav::session::RecordingMessageSink>());
-    f.serialPort().setSystemPortsUsed(false);
+    f.session().setSystemPortsUsed(false);
     f.Form_Load();
     f.show();
     qav::test::runFor(200);
@@ -167,7 +168,7 @@ Figures run() {
     took.start();
     const double megabytes =
         qEnvironmentVariableIsSet("QAV_LOG_MB") ? qEnvironmentVariableIntValue("QAV_LOG_MB") : 1024;
-    fill(f.workLog(), megabytes);
+    fill(f.session(), megabytes);
     f.workLogView().flush();
     qav::test::runFor(100);
     fig.fillSeconds = took.elapsed() / 1000.0;

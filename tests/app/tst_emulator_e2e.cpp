@@ -4,7 +4,6 @@
 #include "app/form1.h"
 #include "app_helpers.h"
 #include "common/link_helpers.h"
-#include "link/serial_port_service.h"
 
 #include <QFileInfo>
 #include <QPushButton>
@@ -20,14 +19,14 @@ private slots:
 
         qav::app::Form1& form = console.load();
         QVERIFY2(console.messages().isEmpty(), qPrintable(console.messages().join(u'\n')));
-        QVERIFY(form.serialPort().portOpen());
+        QVERIFY(form.session().portOpen());
 
         form.sendText().setText(QStringLiteral("欢迎光临，hello"));
         form.Command6->click();
         const QString received = QStringLiteral("<---- 返回：41  接收成功\r\n");
         const QString idle = QStringLiteral("<---- 返回：4F  芯片空闲\r\n");
-        QTRY_VERIFY_WITH_TIMEOUT(form.workLog().text().contains(idle), 10000);
-        const QString log = form.workLog().text();
+        QTRY_VERIFY_WITH_TIMEOUT(qav::test::allText(form.workLog()).contains(idle), 10000);
+        const QString log = qav::test::allText(form.workLog());
         QVERIFY2(log.contains(received) && log.indexOf(received) < log.indexOf(idle),
                  qPrintable(log));
 

@@ -4,22 +4,31 @@
 #include "app/form1.h"
 #include "app_helpers.h"
 #include "common/link_helpers.h"
-#include "link/serial_port_service.h"
+#include "session/console_session.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace qav;
+using qav::test::allText;
 using qav::test::ConsoleFixture;
+using qav::test::frameEntry;
+using qav::test::kStopEntry;
+using qav::test::loggedFrames;
 using qav::test::PtyPort;
 
 namespace {
 const QString kPortMessage =
     QStringLiteral("串口不存在或被占用,若电脑没有串口，请使用USB转串口设备");
+const QString kIdleLine = QStringLiteral("<---- 返回：4F  芯片空闲\r\n");
+// "欢迎" in GBK, spoken.
+const QByteArray kWelcome = QByteArray::fromHex("FD 00 06 01 01 BB B6 D3 AD");
 
 void pick(QComboBox* combo, int index) {
     combo->setCurrentIndex(index);
@@ -36,15 +45,30 @@ private slots:
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
         QVERIFY(c.messages().isEmpty());
-        QVERIFY(f.serialPort().portOpen());
+        QVERIFY(f.session().portOpen());
         QCOMPARE(com1.speed(), speed_t(B9600));
+        QCOMPARE(com1.readFor(50), QByteArray()); // start-up sends nothing
 
-        f.state().continueSynthesis = true;
         f.Command7->click();
         QCOMPARE(com1.read(4), QByteArray("\xFD\x00\x01\x02", 4));
-        QVERIFY(!f.state().continueSynthesis);
-        QCOMPARE(f.workLog().text(),
+        QCOMPARE(allText(f.workLog()),
                  QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 02 \r\n"));
+    }
+
+    // "停止" ends continuous play: the chip's next idle reply starts nothing.
+    void stopEndsContinuousPlay() {
+        ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        f.sendText().setText(QStringLiteral("欢迎"));
+        f.Command3->click();
+        QCOMPARE(com1.read(kWelcome.size()), kWelcome);
+        f.Command7->click();
+        QCOMPARE(com1.read(4), QByteArray("\xFD\x00\x01\x02", 4));
+        QVERIFY(com1.write("O"));
+        QTRY_VERIFY(allText(f.workLog()).endsWith(kIdleLine));
+        QCOMPARE(allText(f.workLog()), frameEntry(kWelcome) + kStopEntry + kIdleLine);
     }
 
     void oneByteCommands_data() {
@@ -64,13 +88,19 @@ private slots:
         PtyPort com1;
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
-        f.state().continueSynthesis = true;
+        f.sendText().setText(QStringLiteral("欢迎"));
+        f.Command3->click(); // continuous play
+        QCOMPARE(com1.read(kWelcome.size()), kWelcome);
         auto* b = f.findChild<QPushButton*>(button);
         QVERIFY(b);
         QMetaObject::invokeMethod(b, "click"); // hidden ones too
-        QCOMPARE(com1.read(4), QByteArray("\xFD\x00\x01", 3) + char(code));
-        QVERIFY(f.state().continueSynthesis); // only stop ends continuous play
-        QCOMPARE(f.state().lastFrameIndex, 3);
+        const QByteArray command = QByteArray("\xFD\x00\x01", 3) + char(code);
+        QCOMPARE(com1.read(4), command);
+        // Only stop ends continuous play: the idle reply starts the next round.
+        QVERIFY(com1.write("O"));
+        QCOMPARE(com1.read(kWelcome.size()), kWelcome);
+        QCOMPARE(loggedFrames(allText(f.workLog())),
+                 (QList<QByteArray>{kWelcome, command, kWelcome}));
     }
 
     void pickingCom3MovesTheLinkThere() {
@@ -81,10 +111,10 @@ private slots:
         app::Form1& f = c.load();
         pick(f.Combo1, 2);
         QVERIFY(c.messages().isEmpty());
-        QCOMPARE(f.serialPort().portName(), c.path(QStringLiteral("COM3")));
+        QCOMPARE(f.session().portName(), c.path(QStringLiteral("COM3")));
         f.Command7->click();
         QCOMPARE(com3.read(4), QByteArray("\xFD\x00\x01\x02", 4));
-        QCOMPARE(com1.readFor(50), QByteArray());
+        QCOMPARE(com1.readFor(50), QByteArray()); // and nothing to COM1
     }
 
     void synthesiseButtonAndItsSettings() {
@@ -108,15 +138,40 @@ private slots:
         QVERIFY(f.Command6->isEnabled());
 
         // "回传解释" unticked: replies wait in the port.
-        f.workLog().clear();
+        f.Command2->click();
         f.Check1->setChecked(false);
         QVERIFY(com1.write("A"));
-        QTest::qWait(100);
-        QVERIFY(f.workLog().text().isEmpty());
+        QTest::qWait(100); // nothing may be logged meanwhile
+        QVERIFY(allText(f.workLog()).isEmpty());
         f.Check1->setChecked(true);
         QVERIFY(com1.write("O"));
-        QTRY_COMPARE(f.workLog().text(), QStringLiteral("<---- 返回：41  接收成功\r\n"
-                                                        "<---- 返回：4F  芯片空闲\r\n"));
+        QTRY_COMPARE(allText(f.workLog()), QStringLiteral("<---- 返回：41  接收成功\r\n"
+                                                          "<---- 返回：4F  芯片空闲\r\n"));
+    }
+
+    // "合成" hands the focus back to the send text, whatever had it, so the
+    // engineer can go on typing.
+    void synthesiseGivesTheSendTextTheFocus() {
+        ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        app::Form1& f = c.load();
+        f.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.sendText().setText(QStringLiteral("欢迎"));
+        f.Text5->setFocus();
+        QTRY_VERIFY(f.Text5->hasFocus());
+        QSignalSpy focus(&f.session(), &session::ConsoleSession::focusSendText);
+        f.Command6->click();
+        QVERIFY(focus.count() >= 1);
+        QTRY_VERIFY(f.Text3->hasFocus());
+        QCOMPARE(com1.read(kWelcome.size()), kWelcome);
+        // Also when the text is empty and nothing goes out.
+        f.sendText().setText(QString());
+        f.Combo5->setFocus();
+        QTRY_VERIFY(f.Combo5->hasFocus());
+        f.Command6->click();
+        QTRY_VERIFY(f.Text3->hasFocus());
     }
 
     void baudChangeTakesEffectOnTheOpenPort() {
@@ -125,11 +180,11 @@ private slots:
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
         pick(f.Combo2, 3);
-        QCOMPARE(f.serialPort().settings(), QStringLiteral("115200,N,8,1"));
+        QCOMPARE(f.session().lineSettings(), QStringLiteral("115200,N,8,1"));
         QCOMPARE(com1.speed(), speed_t(B115200));
         pick(f.Combo2, 0);
         QCOMPARE(com1.speed(), speed_t(B4800));
-        QVERIFY(f.serialPort().portOpen());
+        QVERIFY(f.session().portOpen());
         QCOMPARE(com1.readFor(50), QByteArray()); // nothing is sent to the chip
     }
 
@@ -140,8 +195,8 @@ private slots:
         c.messages().clear();
         pick(f.Combo1, 19); // COM20
         QCOMPARE(c.messages(), QStringList{kPortMessage});
-        QCOMPARE(f.state().serialPortNumber, 20);
-        QVERIFY(!f.serialPort().portOpen());
+        QCOMPARE(f.session().commPort(), 20);
+        QVERIFY(!f.session().portOpen());
     }
 
     void linkChoiceKeepsThePort() {
@@ -150,13 +205,13 @@ private slots:
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
         f.Option4_Click();
-        QCOMPARE(f.state().chunkLimit, 512);
+        QCOMPARE(f.session().chunkLimit(), 512);
         QVERIFY(f.session().useUsbLink());
         c.messages().clear(); // the chunk-limit notice, and no bridge here
         f.Option3_Click();
-        QCOMPARE(f.state().chunkLimit, 4091);
+        QCOMPARE(f.session().chunkLimit(), 4091);
         QVERIFY(!f.session().useUsbLink());
-        QVERIFY(f.serialPort().portOpen());
+        QVERIFY(f.session().portOpen());
         QVERIFY(c.messages().isEmpty());
     }
 
@@ -167,11 +222,16 @@ private slots:
         app::Form1& f = c.load();
         c.messages().clear();
         f.Option4->setChecked(true);
-        QCOMPARE(f.state().chunkLimit, 512);
+        QCOMPARE(f.session().chunkLimit(), 512);
         QVERIFY(f.session().useUsbLink());
-        QCOMPARE(c.messages().value(0), QStringLiteral(" 512") + f.state().chunkLimitNotice);
+        QCOMPARE(c.messages().value(0),
+                 QStringLiteral(" 512字节：这是每次发送的最大文本字节长度（不含帧头的5字节）！"
+                                "长文本请在F320中直接测试！目前F320最多仅能缓存此字节数！"
+                                "大于此字节数需分包发送，但通讯握手需20ms，"
+                                "大于帧与帧之间的最短间隔时间8ms，不可测试！"));
+        QCOMPARE(c.messages().value(1), QStringLiteral("USB连接失败"));
         f.Option3->setChecked(true);
-        QCOMPARE(f.state().chunkLimit, 4091);
+        QCOMPARE(f.session().chunkLimit(), 4091);
         QVERIFY(!f.session().useUsbLink());
         // A handler called from code selects its own option.
         f.Option4_Click();

@@ -4,7 +4,6 @@
 #include "app/form1.h"
 #include "app_helpers.h"
 #include "common/link_helpers.h"
-#include "link/serial_port_service.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -53,18 +52,12 @@ private slots:
     void defaultsWithoutAnyPort() {
         ConsoleFixture c;
         app::Form1& f = c.load();
-        const session::ConsoleState& s = f.state();
         QCOMPARE(f.windowTitle(),
                  QStringLiteral("Tonaria-QAV7120中英语音合成芯片-PC端演示程序  V1.3"));
         QVERIFY(!f.session().useUsbLink());
-        QCOMPARE(s.chunkLimit, 4091);
-        QVERIFY(
-            s.chunkLimitNotice.startsWith(QStringLiteral("字节：这是每次发送的最大文本字节长度")));
+        QCOMPARE(f.session().chunkLimit(), 4091);
         QCOMPARE(f.workLog().hexPrefix(), QString());
-        QCOMPARE(s.continueSynthesis, false);
-        QCOMPARE(s.sliderTagsEnabled, true);
-        QCOMPARE(s.lastFrameIndex, 0);
-        QCOMPARE(s.serialPortNumber, 1);
+        QCOMPARE(f.session().commPort(), 1);
         QCOMPARE(f.Combo5->currentText(), QStringLiteral("GBK"));
         QCOMPARE(f.Combo2->currentText(), QStringLiteral("波特率9600"));
         QCOMPARE(f.Combo3->currentText(), QStringLiteral("PWM 输出(默认)"));
@@ -76,15 +69,26 @@ private slots:
         QVERIFY(f.Check3->isChecked());
         QVERIFY(!f.Check5->isChecked());
         QVERIFY(f.Option3->isChecked());
-        QCOMPARE(f.serialPort().settings(), QStringLiteral("9600,N,8,1"));
+        QCOMPARE(f.session().lineSettings(), QStringLiteral("9600,N,8,1"));
         QCOMPARE(f.HScroll1->value(), 6);
         QCOMPARE(f.Text2->toPlainText(), QStringLiteral("500000\n"));
         QCOMPARE(f.Text6->text(), QStringLiteral("1000"));
         QCOMPARE(f.Text7->text(), QStringLiteral("100"));
         // No COM1 in the folder (and none on a test machine): one message, no chunk-limit box.
         QCOMPARE(c.messages(), QStringList{kPortMessage});
-        QVERIFY(!f.serialPort().portOpen());
-        QVERIFY(!f.Timer1->isActive());
+        QVERIFY(!f.session().portOpen());
+        QVERIFY(!f.session().continuousPlayActive());
+        QCOMPARE(f.session().activeSequence(), session::ConsoleSession::Sequence::None);
+        QVERIFY(allText(f.workLog()).isEmpty());
+
+        // Nothing is under way: the chip's idle reply starts nothing.
+        f.session().MSComm1_OnComm(QByteArray("\x4F"));
+        QCOMPARE(allText(f.workLog()), QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
+        // A bar sends its tag.
+        f.Command2_Click();
+        f.HScroll1->setValue(7);
+        QCOMPARE(loggedFrames(allText(f.workLog())),
+                 QList<QByteArray>{QByteArray::fromHex("FD000601015B76365D")});
     }
 
     void storedHiddenControlsStayHidden() {
@@ -136,10 +140,15 @@ private slots:
         c.writeFile(kResultFile, QByteArray("an earlier run\r\n"));
         app::Form1& f = c.load();
         QCOMPARE(QFileInfo(c.path(kResultFile)).size(), 0);
-        QVERIFY(f.session().crashResultFile() && f.session().crashResultFile()->isOpen());
-        f.session().crashResultFile()->write("step\r\n");
-        f.session().crashResultFile()->flush();
-        QCOMPARE(c.readFile(kResultFile), QByteArray("step\r\n"));
+        // Each crash step adds its line, at once.
+        f.Command25_Click();
+        QCOMPARE(c.readFile(kResultFile),
+                 gbk(QStringLiteral("循环序号： 1    文本序号： 1    控制标记序号： 1\r\n")));
+        f.Command25_Click();
+        QCOMPARE(c.readFile(kResultFile),
+                 gbk(QStringLiteral("循环序号： 1    文本序号： 1    控制标记序号： 1\r\n"
+                                    "循环序号： 1    文本序号： 1    控制标记序号： 2\r\n")));
+        QCOMPARE(c.messages(), QStringList{kPortMessage});
     }
 
     void clearButtonEmptiesSendText() {
@@ -260,7 +269,7 @@ private slots:
         {
             // Real message boxes, as the program shows them.
             app::Form1 f;
-            f.serialPort().setSystemPortsUsed(false);
+            f.session().setSystemPortsUsed(false);
             f.Form_Load();
             f.show();
             QVERIFY(QTest::qWaitForWindowExposed(&f));
@@ -277,9 +286,9 @@ private slots:
             const QList<QMessageBox*> boxes = openBoxes(f);
             QCOMPARE(boxes.size(), 1);
             QVERIFY(boxes.first()->text().startsWith(QStringLiteral("工作记录未能导出到LOG.txt")));
-            QTest::qWait(50);
+            QTest::qWait(50);       // the window may not go meanwhile
             QVERIFY(f.isVisible()); // until the message is acknowledged
-            QVERIFY(!f.serialPort().portOpen());
+            QVERIFY(!f.session().portOpen());
             pressOkOnAll(f);
             QTRY_VERIFY(!f.isVisible());
             QVERIFY(openBoxes(f).isEmpty()); // the export is not tried again
@@ -301,7 +310,16 @@ private slots:
         app::Form1& f = c.load();
         QCOMPARE(f.sendText().text(), QString());
         QCOMPARE(c.messages(), QStringList{kPortMessage});
-        QVERIFY(!f.session().crashResultFile());
+        // The first crash step says so, once; the test runs on.
+        f.Command25_Click();
+        f.Command25_Click();
+        QCOMPARE(c.messages().size(), 2);
+        QVERIFY2(c.messages()[1].startsWith(QStringLiteral("死机测试结果文件未能打开：")) &&
+                     c.messages()[1].contains(kResultFile) &&
+                     c.messages()[1].endsWith(
+                         QStringLiteral("\n测试继续进行，工作记录照常记录每一步。")),
+                 qPrintable(c.messages()[1]));
+        QCOMPARE(loggedFrames(allText(f.workLog())).size(), 2);
     }
 
     void initialTextWithBytesThatAreNotGbk() {
@@ -326,7 +344,7 @@ private slots:
         const QByteArray frame = QByteArray::fromHex(
             "FD 00 13 01 01 BF AA CA BC 61 62 3F 7F 63 64 3F 30 0D 0A C4 A9 3F");
         QCOMPARE(com1.read(frame.size()), frame);
-        QCOMPARE(f.workLog().text(), frameEntry(frame));
+        QCOMPARE(allText(f.workLog()), frameEntry(frame));
     }
 
     void startUpTime() {

@@ -91,7 +91,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(journals(dir.path()).size(), 1, 30'000);
         const QString journal = QDir(dir.path()).filePath(journals(dir.path()).first());
         QTRY_VERIFY_WITH_TIMEOUT(readAll(journal).count(frameHead) >= 3, 30'000);
-        QTest::qWait(int(QRandomGenerator::global()->bounded(800)));
+        QTest::qWait(
+            int(QRandomGenerator::global()->bounded(800))); // a moment of the run, not an event
         const QByteArray seen = readAll(journal);
         ::kill(pid_t(first.processId()), SIGKILL);
         QVERIFY(first.waitForFinished(10'000));
@@ -130,7 +131,7 @@ private slots:
         QVERIFY(asFolder ? QDir(c.dir()).mkdir(QStringLiteral("LOG.txt"))
                          : QFile::link(QStringLiteral("/dev/full"), logFile));
         qav::app::Form1& f = c.load();
-        f.workLog().appendFrame(kStopFrame);
+        f.session().sendFrame(kStopFrame);
         const QString name = QFileInfo(f.workLog().journalPath()).fileName();
         f.close();
         QTRY_VERIFY(!f.isVisible());
@@ -144,10 +145,12 @@ private slots:
         QVERIFY(asFolder ? QDir(c.dir()).rmdir(QStringLiteral("LOG.txt")) : QFile::remove(logFile));
         qav::app::Form1& again = c.load();
         QCOMPARE(readAll(logFile), kHeadingGbk + kStopEntryGbk + "\r\n");
-        again.workLog().append(QStringLiteral("x\r\n"));
+        again.Command8_Click();
         c.close();
+        const QByteArray pauseEntryGbk =
+            qav::test::gbk(QStringLiteral("发出一帧，字节数  4\r\n----> FD 00 01 03 \r\n"));
         QCOMPARE(readAll(logFile),
-                 kHeadingGbk + kStopEntryGbk + "\r\n" + kHeadingGbk + "x\r\n\r\n");
+                 kHeadingGbk + kStopEntryGbk + "\r\n" + kHeadingGbk + pauseEntryGbk + "\r\n");
         QCOMPARE(journals(c.dir()), QStringList());
     }
 
@@ -165,13 +168,13 @@ private slots:
 
         // Usable: the log goes on, kept in the temporary folder; the crash
         // test says once that it has no result file.
-        f.workLog().appendFrame(kStopFrame);
+        f.session().sendFrame(kStopFrame);
         QCOMPARE(readAll(journal), kStopEntryGbk);
         f.Command25_Click();
         f.Command25_Click();
-        const QString noResults = QStringLiteral("死机测试结果文件未能打开：") + kResultFile;
+        const QString noResults = QStringLiteral("死机测试结果文件未能打开：/proc/") + kResultFile;
         QCOMPARE(startingWith(c.messages(), noResults).size(), 1);
-        QVERIFY(f.workLog().text().contains(QStringLiteral("发出一帧")));
+        QVERIFY(qav::test::allText(f.workLog()).contains(QStringLiteral("发出一帧")));
 
         f.close();
         QTRY_VERIFY(!f.isVisible());
@@ -191,9 +194,12 @@ private slots:
         f.Command25_Click();
         f.Command25_Click();
         QCOMPARE(c.messages().mid(before),
-                 QStringList{QStringLiteral("死机测试结果文件未能打开：") + kResultFile +
+                 QStringList{QStringLiteral("死机测试结果文件未能打开：") + c.path(kResultFile) +
                              QStringLiteral("，Is a directory") + kRunGoesOn});
-        QCOMPARE(f.state().crash.tagStep, 2); // the run went on
+        // The run went on: the second step's text, and its request.
+        QCOMPARE(f.sendText().text(),
+                 QStringLiteral("[d][g1][s10] 1- 1- 2[g0][d]\r\n[s0][t0][v3]\r\n\r\n"));
+        QCOMPARE(qav::test::loggedFrames(qav::test::allText(f.workLog())).size(), 2);
     }
 
     void resultFileFailingDuringTheRun() {
@@ -210,10 +216,12 @@ private slots:
         for (int i = 0; i < 3; ++i)
             f.Command25_Click();
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
-        const QString prefix = QStringLiteral("死机测试结果未能写入文件：") + kResultFile;
+        const QString prefix = QStringLiteral("死机测试结果未能写入文件：") + c.path(kResultFile);
         QCOMPARE(startingWith(c.messages(), prefix),
                  QStringList{prefix + QStringLiteral("，File too large") + kRunGoesOn});
-        QCOMPARE(f.state().crash.tagStep, 3);
+        QCOMPARE(f.sendText().text(),
+                 QStringLiteral("[d][g1][s10] 1- 1- 3[g0][d]\r\n[s10][t10][v10]\r\n\r\n"));
+        QCOMPARE(qav::test::loggedFrames(qav::test::allText(f.workLog())).size(), 3);
         QCOMPARE(c.readFile(kResultFile).size(), 8);
     }
 };

@@ -1,12 +1,13 @@
 // The speech-property panel, the hex send area, the demonstration loaders and
 // the chip cache, driven through the window's handlers. Every frame is checked
 // twice: in the work log, and as the bytes that arrive at the far end of a
-// real pseudo-terminal linked as ./COM1.
+// real pseudo-terminal linked as ./COM1. Whether a control ends continuous
+// play shows in what the chip's next idle reply starts.
 #include "app/app_helpers.h"
 #include "app/form1.h"
 #include "common/link_helpers.h"
+#include "common/log_helpers.h"
 #include "demo/demo_texts.h"
-#include "link/serial_port_service.h"
 #include "synthesis/text_frame.h"
 #include "tools/hex_parse.h"
 
@@ -18,22 +19,14 @@
 #include <QTest>
 
 using namespace qav::app;
+using qav::test::allText;
 using qav::test::gbk;
+using qav::test::loggedFrames;
 
 namespace {
 
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
-}
-
-// The frames of the work log, in order, read back from their hex lines.
-QList<QByteArray> loggedFrames(const qav::worklog::WorkLog& log) {
-    QList<QByteArray> frames;
-    for (const QString& line : log.text().split(QStringLiteral("\r\n"))) {
-        if (line.startsWith(QStringLiteral("----> ")))
-            frames.append(QByteArray::fromHex(line.mid(6).toLatin1()));
-    }
-    return frames;
 }
 
 } // namespace
@@ -54,7 +47,7 @@ class TstPanel : public QObject {
 
     // The frames logged since the last reset, and the same bytes on the line.
     QList<QByteArray> sent() {
-        const QList<QByteArray> frames = loggedFrames(form_->workLog());
+        const QList<QByteArray> frames = loggedFrames(allText(form_->workLog()));
         QByteArray all;
         for (const QByteArray& f : frames)
             all += f;
@@ -67,23 +60,44 @@ class TstPanel : public QObject {
     void setBar(QScrollBar* bar, int value) { bar->setValue(value); }
     void setHexText(const QString& text) { TextBox(*form_->Text5).setText(text); }
 
+    // Continuous play of the text, its first round sent, off the line and
+    // out of the log. What the log held before must have been checked.
+    void startContinuousPlay(const QString& text = QStringLiteral("欢迎")) {
+        form_->Command2_Click();
+        form_->sendText().setText(text);
+        form_->Command3->click();
+        const QList<QByteArray> first = sent();
+        QCOMPARE(first.size(), 1);
+        QCOMPARE(first[0].mid(3, 1), hex("01")); // a synthesis request
+        form_->Command2_Click();
+    }
+    // The chip's idle reply, which starts the next round while continuous
+    // play goes on.
+    void idleReply() { form_->session().MSComm1_OnComm(QByteArray("\x4F")); }
+
 private slots:
     void initTestCase() {
         console_ = std::make_unique<qav::test::ConsoleFixture>();
         QVERIFY(pty_.linkAs(console_->dir(), 1));
         form_ = &console_->load();
-        QVERIFY(form_->serialPort().portOpen());
+        QVERIFY(form_->session().portOpen());
         QVERIFY(console_->messages().isEmpty());
+        // The fastest line: each frame keeps it for its time on the line.
+        form_->Combo2->setCurrentIndex(3);
+        form_->Combo2_Click();
+        QCOMPARE(form_->session().lineSettings(), QStringLiteral("115200,N,8,1"));
     }
 
     void cleanupTestCase() { console_.reset(); }
 
     void init() {
-        qav::session::ConsoleState& state = form_->state();
-        state.sliderTagsEnabled = false;
-        for (QScrollBar* bar : {form_->HScroll1, form_->HScroll2, form_->HScroll3})
-            bar->setValue(6);
-        state.sliderTagsEnabled = true;
+        form_->session().interruptPlay();
+        const bool moved = form_->HScroll1->value() != 6 || form_->HScroll2->value() != 6 ||
+                           form_->HScroll3->value() != 6;
+        if (moved) {
+            form_->Command34_Click(); // the bars back, with the reset tag alone
+            QCOMPARE(pty_.read(8), hex("FD000501015B645D"));
+        }
         form_->Combo5->setCurrentIndex(1);
         form_->Combo5_Click();
         form_->Command2_Click();
@@ -94,12 +108,13 @@ private slots:
     // --- speech-property panel -----------------------------------------------
 
     void scrollBarFrames() {
-        qav::session::ConsoleState& state = form_->state();
         QCOMPARE(form_->HScroll1->minimum(), 1);
         QCOMPARE(form_->HScroll1->maximum(), 11);
-        state.continueSynthesis = true;
+        // A bar moved during continuous play ends it: the next idle reply
+        // starts nothing.
+        startContinuousPlay();
         setBar(form_->HScroll1, 1);
-        QVERIFY(!state.continueSynthesis);
+        idleReply();
         setBar(form_->HScroll1, 10);
         setBar(form_->HScroll1, 11);
         setBar(form_->HScroll2, 11);
@@ -108,35 +123,29 @@ private slots:
                  (QList<QByteArray>{hex("FD000601015B76305D"), hex("FD000601015B76395D"),
                                     hex("FD000701015B7631305D"), hex("FD000701015B7331305D"),
                                     hex("FD000601015B74305D")}));
-        QCOMPARE(state.lastFrameIndex, 8);
     }
 
-    void scrollBarWhileTagsHeldBack() {
-        qav::session::ConsoleState& state = form_->state();
-        state.sliderTagsEnabled = false;
-        state.continueSynthesis = true;
-        setBar(form_->HScroll2, 3);
-        state.sliderTagsEnabled = true;
-        QVERIFY(!state.continueSynthesis);
-        QCOMPARE(sent(), QList<QByteArray>{});
-    }
-
+    // The reset button puts the three bars back without a tag for each, ends
+    // continuous play, and sends its own tag alone; afterwards the bars send
+    // their tags again.
     void resetWhileBarsAreMoved() {
         setBar(form_->HScroll1, 1);
         setBar(form_->HScroll2, 11);
         setBar(form_->HScroll3, 3);
-        form_->Command2_Click();
-        received(3 * 10);
-        form_->state().continueSynthesis = true;
+        QCOMPARE(sent(), (QList<QByteArray>{hex("FD000601015B76305D"), hex("FD000701015B7331305D"),
+                                            hex("FD000601015B74325D")}));
+        startContinuousPlay();
 
         form_->Command34_Click();
+        idleReply();
         QCOMPARE(sent(), QList<QByteArray>{hex("FD000501015B645D")});
         QCOMPARE(form_->HScroll1->value(), 6);
         QCOMPARE(form_->HScroll2->value(), 6);
         QCOMPARE(form_->HScroll3->value(), 6);
-        QVERIFY(!form_->state().continueSynthesis);
-        QVERIFY(form_->state().sliderTagsEnabled);
-        QCOMPARE(form_->state().lastFrameIndex, 7);
+
+        form_->Command2_Click();
+        setBar(form_->HScroll2, 7);
+        QCOMPARE(sent(), QList<QByteArray>{hex("FD000601015B73365D")});
     }
 
     void languageButtonsAtDefaults() {
@@ -147,10 +156,25 @@ private slots:
                                             hex("FD000601015B67305D")}));
     }
 
+    // Like the reset button: the bars back without their tags, the language
+    // tag alone, continuous play ended.
+    void languageButtonWhileBarsAreMoved() {
+        setBar(form_->HScroll1, 2);
+        setBar(form_->HScroll3, 11);
+        QCOMPARE(sent(),
+                 (QList<QByteArray>{hex("FD000601015B76315D"), hex("FD000701015B7431305D")}));
+        startContinuousPlay();
+        form_->Command19_Click();
+        idleReply();
+        QCOMPARE(sent(), QList<QByteArray>{hex("FD000601015B67315D")});
+        QCOMPARE(form_->HScroll1->value(), 6);
+        QCOMPARE(form_->HScroll3->value(), 6);
+    }
+
     void tagFramesIgnoreTheEncoding() {
         form_->Combo5->setCurrentIndex(2); // BIG5
         form_->Combo5_Click();
-        QCOMPARE(form_->state().encodingCode, 2);
+        QCOMPARE(form_->session().encodingCode(), 2);
         setBar(form_->HScroll1, 11);
         form_->Combo4->setCurrentIndex(2);
         form_->Combo4_Click();
@@ -163,15 +187,15 @@ private slots:
     void speakers() {
         QCOMPARE(form_->Combo4->count(), 4);
         QVERIFY(form_->Combo4->isHidden());
-        form_->state().continueSynthesis = true;
+        startContinuousPlay();
         form_->Combo4->setCurrentIndex(0);
         form_->Combo4_Click();
         form_->Combo4->setCurrentIndex(3);
         form_->Combo4_Click();
         // Picking a speaker lets a running continuous play go on.
-        QVERIFY(form_->state().continueSynthesis);
-        QCOMPARE(sent(),
-                 (QList<QByteArray>{hex("FD000601015B6D335D"), hex("FD000701015B6D35335D")}));
+        idleReply();
+        QCOMPARE(sent(), (QList<QByteArray>{hex("FD000601015B6D335D"), hex("FD000701015B6D35335D"),
+                                            hex("FD00060101BBB6D3AD")}));
     }
 
     // --- hex send area -----------------------------------------------------------
@@ -184,18 +208,18 @@ private slots:
                                      "BEA3A1");
         QCOMPARE(frame.size(), 33);
 
-        form_->state().continueSynthesis = true;
+        // Either send ends continuous play.
+        startContinuousPlay();
         form_->Command29_Click();
-        QVERIFY(!form_->state().continueSynthesis);
-        QCOMPARE(form_->state().lastFrameIndex, 32);
+        idleReply();
+        QCOMPARE(sent(), QList<QByteArray>{frame});
 
         form_->Combo5->setCurrentIndex(3);
         form_->Combo5_Click();
-        form_->state().continueSynthesis = true;
+        startContinuousPlay();
         form_->Command30_Click();
-        QVERIFY(!form_->state().continueSynthesis);
-        QCOMPARE(form_->state().lastFrameIndex, 37);
-        QCOMPARE(sent(), (QList<QByteArray>{frame, hex("FD00230103") + frame}));
+        idleReply();
+        QCOMPARE(sent(), QList<QByteArray>{hex("FD00230103") + frame});
     }
 
     void hexTexts_data() {
@@ -211,22 +235,28 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(bool, refused);
         setHexText(text);
-        form_->state().continueSynthesis = true;
+        // Also a send that is refused, or has nothing to send, ends
+        // continuous play.
+        startContinuousPlay();
         form_->Command29_Click();
-        QVERIFY(!form_->state().continueSynthesis);
-        form_->state().continueSynthesis = true;
+        idleReply();
+        const QList<QByteArray> direct = sent();
+        startContinuousPlay();
         form_->Command30_Click();
-        QVERIFY(!form_->state().continueSynthesis);
+        idleReply();
+        const QList<QByteArray> headed = sent();
 
         const QString notHex = QString::fromUtf8(qav::tools::kNotHexMessage);
         const QStringList expected = refused ? QStringList{notHex, notHex} : QStringList{};
         QCOMPARE(console_->messages(), expected);
         if (bytes.isEmpty()) {
-            QCOMPARE(sent(), QList<QByteArray>{});
+            QCOMPARE(direct, QList<QByteArray>{});
+            QCOMPARE(headed, QList<QByteArray>{});
         } else {
             QByteArray header = hex("FD00000101");
             header[2] = char(bytes.size() + 2);
-            QCOMPARE(sent(), (QList<QByteArray>{bytes, header + bytes}));
+            QCOMPARE(direct, QList<QByteArray>{bytes});
+            QCOMPARE(headed, QList<QByteArray>{header + bytes});
         }
         // A refused text stays for the engineer to mend.
         QCOMPARE(TextBox(*form_->Text5).text(), QString(text).replace("\n", "\r\n"));
@@ -244,7 +274,6 @@ private slots:
         form_->Command1_Click();
         QVERIFY(form_->Text5->toPlainText().isEmpty());
         form_->session().sendFrame(QByteArray("\xFD\x00\x01\x02", 4));
-        QCOMPARE(form_->state().lastFrameIndex, 3);
         QCOMPARE(sent(), QList<QByteArray>{hex("FD000102")});
     }
 
@@ -264,7 +293,7 @@ private slots:
         form_->Command32_Click();
         form_->Command32_Click();
         QCOMPARE(text3.text(), qav::demo::promptSoundCatalogue());
-        QVERIFY(form_->workLog().text().isEmpty());
+        QVERIFY(allText(form_->workLog()).isEmpty());
         QCOMPARE(sent(), QList<QByteArray>{});
     }
 
@@ -273,11 +302,10 @@ private slots:
     void cacheStore() {
         TextBox& text3 = form_->sendText();
         const QString welcome = QStringLiteral("欢迎光临");
-        text3.setText(welcome);
-        form_->state().continueSynthesis = true;
+        startContinuousPlay(welcome);
         form_->Combo6->setCurrentIndex(0);
         form_->Command10_Click();
-        QVERIFY(!form_->state().continueSynthesis);
+        idleReply(); // storing ends continuous play
         QVERIFY(form_->Command6->isEnabled());
         QCOMPARE(text3.selLength(), 4);
         // The selection stays, so a second store sends the same text again.
@@ -289,8 +317,6 @@ private slots:
         QCOMPARE(sent(), (QList<QByteArray>{hex("FD000A3100") + gbk(welcome),
                                             hex("FD000A310F") + gbk(welcome),
                                             hex("FD000A3100") + gbk(welcome)}));
-        QCOMPARE(form_->state().lastFrameIndex, 12);
-        QCOMPARE(form_->state().frameByteCount, 13);
         form_->Combo6->setCurrentIndex(0);
     }
 
@@ -314,8 +340,7 @@ private slots:
         QCOMPARE(frames[0].size(), 4096);
         QCOMPARE(frames[0].left(5), hex("FD0FFD3100"));
         QCOMPARE(frames[0].mid(5), QByteArray(4091, 'a'));
-        QVERIFY(
-            form_->workLog().text().startsWith(QString::fromUtf8("发出一帧，字节数  4096\r\n")));
+        QVERIFY(allText(form_->workLog()).startsWith(QStringLiteral("发出一帧，字节数  4096\r\n")));
     }
 
     void cacheStoreWithoutTable() {
@@ -348,10 +373,9 @@ private slots:
         form_->Combo7->setCurrentIndex(replayEntry);
         form_->Combo5->setCurrentIndex(encoding);
         form_->Combo5_Click();
-        form_->state().continueSynthesis = true;
+        startContinuousPlay();
         form_->Command13_Click();
-        QVERIFY(!form_->state().continueSynthesis);
-        QCOMPARE(form_->state().lastFrameIndex, 4);
+        idleReply(); // cache play ends continuous play
         QCOMPARE(sent(), QList<QByteArray>{frame});
     }
 };

@@ -2,13 +2,13 @@
 // the boxes of interrupted and continuous play are read and checked, and
 // closing the window ends a sequence. What the tools do is the session's.
 #include "app_helpers.h"
-#include "tools/step_player.h"
+#include "session/run_step.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 using namespace qav;
 using namespace qav::test;
@@ -19,7 +19,18 @@ namespace {
 const QString kWholeNumber = QStringLiteral("请输入大于等于1的整数");
 
 qsizetype frameCount(app::Form1& f) {
-    return f.workLog().text().count(QStringLiteral("----> "));
+    return allText(f.workLog()).count(QStringLiteral("----> "));
+}
+
+QList<QByteArray> frames(app::Form1& f) {
+    return loggedFrames(allText(f.workLog()));
+}
+
+// Sequences played this many times faster than written.
+void playFaster(app::Form1& f, double scale) {
+    session::ConsoleSession::Timing t;
+    t.sequenceTimeScale = scale;
+    f.session().setTiming(t);
 }
 
 } // namespace
@@ -35,22 +46,32 @@ private slots:
         f.Text6->setText(QStringLiteral("1s"));
         f.Command23->click();
         f.Text6->setText(QStringLiteral("1000"));
-        f.Text7->setText(QString());
+        f.Text7->setText(QStringLiteral("-1"));
         f.Command23->click();
         QCOMPARE(c.messages(), QStringList(2, kWholeNumber));
         QCOMPARE(frameCount(f), 0); // nothing started
 
+        const QByteArray t = QByteArray::fromHex("FD 00 06 01 01 B4 F2 B6 CF");
+        const QByteArray marker =
+            QByteArray::fromHex("FD 00 0C 01 01 D4 D9 D1 AD BB B7 B2 E2 CA D4");
+        playFaster(f, 100);
         f.Text7->setText(QStringLiteral("2"));
-        f.session().stepPlayer().setTimeScale(100);
         f.Command23->click();
         QCOMPARE(f.session().activeSequence(), Sequence::InterruptedPlay);
         QTRY_VERIFY_WITH_TIMEOUT(frameCount(f) >= 4, 5000);
         f.Command23->click(); // pressed again: stops
         QCOMPARE(f.session().activeSequence(), Sequence::None);
-        const QByteArray t = QByteArray::fromHex("FD 00 06 01 01 B4 F2 B6 CF");
-        const QByteArray marker =
-            QByteArray::fromHex("FD 00 0C 01 01 D4 D9 D1 AD BB B7 B2 E2 CA D4");
-        QCOMPARE(loggedFrames(f.workLog().text()).mid(0, 4), QList<QByteArray>({t, t, t, marker}));
+        QCOMPARE(frames(f).mid(0, 4), QList<QByteArray>({t, t, t, marker}));
+
+        // An empty box counts as 0: no passes, so one request per cycle.
+        f.Command2->click();
+        f.Text7->setText(QString());
+        f.Command23->click();
+        QCOMPARE(f.session().activeSequence(), Sequence::InterruptedPlay);
+        QTRY_VERIFY_WITH_TIMEOUT(frameCount(f) >= 4, 5000);
+        f.Command23->click();
+        QCOMPARE(frames(f).mid(0, 4), QList<QByteArray>({t, marker, t, marker}));
+        QCOMPARE(c.messages().size(), 2);
     }
 
     void continuousPlayReadsText2() {
@@ -58,18 +79,34 @@ private slots:
         app::Form1& f = c.load();
         c.messages().clear();
         f.sendText().setText(QStringLiteral("你好"));
+        const QByteArray hello = QByteArray::fromHex("FD 00 06 01 01 C4 E3 BA C3");
         // The start text, digits and a line break, counts.
         f.Command3->click();
-        QCOMPARE(loggedFrames(f.workLog().text()),
-                 QList<QByteArray>{QByteArray::fromHex("FD 00 06 01 01 C4 E3 BA C3")});
-        QVERIFY(f.state().continueSynthesis);
-        QCOMPARE(f.state().replayCount, 500000.0);
-        QVERIFY(f.Timer1->isActive());
+        QCOMPARE(frames(f), QList<QByteArray>{hello});
+        QVERIFY(f.session().continuousPlayActive());
+        // The chip's idle reply starts the next round.
+        f.session().MSComm1_OnComm(QByteArray("\x4F"));
+        QCOMPARE(frames(f), (QList<QByteArray>{hello, hello}));
 
         f.Text2->setPlainText(QStringLiteral("0"));
         f.Command3->click();
         QCOMPARE(c.messages(), QStringList{kWholeNumber});
+        QCOMPARE(frameCount(f), 2);
+    }
+
+    // The box holds seconds: one second, and continuous play is over.
+    void continuousPlayEndsWhenItsTimeIsUp() {
+        ConsoleFixture c;
+        app::Form1& f = c.load();
+        f.sendText().setText(QStringLiteral("你好"));
+        f.Text2->setPlainText(QStringLiteral("1"));
+        QSignalSpy ended(&f.session(), &session::ConsoleSession::continuousPlayEnded);
+        f.Command3->click();
         QCOMPARE(frameCount(f), 1);
+        QVERIFY(ended.wait(3000));
+        QVERIFY(!f.session().continuousPlayActive());
+        f.session().MSComm1_OnComm(QByteArray("\x4F"));
+        QCOMPARE(frameCount(f), 1); // the idle reply starts nothing
     }
 
     void testButtonsReachTheirTools() {
@@ -82,11 +119,17 @@ private slots:
         QCOMPARE(lines.size(), 15);
         QCOMPARE(lines.at(13), QStringLiteral("测试4：打断再合成"));
 
+        QSignalSpy steps(&f.session(), &session::ConsoleSession::stepStarted);
         f.Command25->click();
         QCOMPARE(f.sendText().text(), QStringLiteral("[d][g1][s10] 1- 1- 1[g0][d]\r\n\r\n\r\n"));
-        QCOMPARE(f.state().crash.tagStep, 1);
+        QCOMPARE(steps.size(), 1);
+        QCOMPARE(steps[0][0].value<session::RunStep>().name,
+                 QStringLiteral("死机测试 循环 1 文本 1 控制标记 1"));
+        f.Command25->click();
+        QCOMPARE(f.sendText().text(),
+                 QStringLiteral("[d][g1][s10] 1- 1- 2[g0][d]\r\n[s0][t0][v3]\r\n\r\n"));
 
-        f.session().stepPlayer().setTimeScale(1000);
+        playFaster(f, 1000);
         f.Command14->click();
         QCOMPARE(f.session().activeSequence(), Sequence::Script123);
         f.Command22->click();
@@ -99,17 +142,16 @@ private slots:
     void closingTheWindowEndsASequence() {
         ConsoleFixture c;
         app::Form1& f = c.load();
-        f.session().stepPlayer().setTimeScale(1000);
+        playFaster(f, 1000);
         f.Text6->setText(QStringLiteral("10"));
         f.Text7->setText(QStringLiteral("3"));
         f.sendText().setText(QStringLiteral("a"));
         f.Command23->click();
         QTRY_VERIFY(frameCount(f) > 5);
-        tools::StepPlayer& player = f.session().stepPlayer();
         f.close();
-        QVERIFY(!player.isRunning());
+        QCOMPARE(f.session().activeSequence(), Sequence::None);
         const qsizetype n = frameCount(f);
-        QTest::qWait(100);
+        QTest::qWait(100); // no step may follow
         QCOMPARE(frameCount(f), n);
     }
 };
