@@ -2,9 +2,11 @@
 // by the chip's two replies as a session at the serial port would show them.
 // Ninety-nine frames in a hundred are the hex area's 33-byte start frame, every
 // hundredth a full 4096-byte synthesis frame. Reported: the resident memory
-// before and after, the log's own size, and what an entry costs at the start
-// and at the end of the run (the append itself, and the box catching up on the
-// event loop).
+// before the box is made, after the first 10,000 frames and at the end (what
+// the box and its caches take is made by then; after it nothing may grow with
+// the log), the log's own size, and what an entry costs at the start and at
+// the end of the run (the append itself, and the box catching up on the event
+// loop).
 #include "bench_frames.h"
 #include "common/load_helpers.h"
 #include "logview/work_log_view.h"
@@ -31,7 +33,7 @@ constexpr int kLongFrameEvery = 100;
 constexpr int kSampleFrames = 10'000; // the first and the last this many are timed
 
 struct Figures {
-    double rssBefore = 0, rssAfter = 0, logMB = 0, boxMB = 0, seconds = 0;
+    double rssBefore = 0, rssWarm = 0, rssAfter = 0, logMB = 0, boxMB = 0, seconds = 0;
     double appendEarly = 0, appendLate = 0;                   // us, median, 33-byte entries
     double appendLongEarly = 0, appendLongLate = 0;           // us, median, 4096-byte entries
     double catchUpMax = 0, catchUpEarly = 0, catchUpLate = 0; // us, one turn of the loop
@@ -78,6 +80,8 @@ Figures run() {
         if (late)
             lateTurn.push_back(t2 - t1);
         fig.catchUpMax = std::max(fig.catchUpMax, t2 - t1);
+        if (i + 1 == kSampleFrames)
+            fig.rssWarm = qav::test::residentMB();
     }
     box.flush();
     QApplication::processEvents();
@@ -104,16 +108,19 @@ void BM_BigLog(benchmark::State& state) {
     for (auto _ : state)
         fig = run();
     state.counters["rss_before_MB"] = fig.rssBefore;
+    state.counters["rss_warm_MB"] = fig.rssWarm;
     state.counters["rss_after_MB"] = fig.rssAfter;
     state.counters["log_text_MB"] = fig.logMB;
     std::printf(
         "%d frames (one in %d of 4096 bytes, the rest 33) with two reply lines each, in %.1f s\n"
-        "resident: %.1f MB before, %.1f MB after; log text %.1f MB, the box's cache %.1f MB\n"
+        "resident: %.1f MB before, after %d frames %.1f MB, at the end %.1f MB (%+.1f MB since "
+        "frame %d); log text %.1f MB, the box's cache %.1f MB\n"
         "append, median CPU: 33-byte entry %.1f us first / %.1f us last; 4096-byte entry "
         "%.0f us first / %.0f us last\n"
         "box catching up (a loop turn that lays out text), median: %.0f us first / %.0f us "
         "last; longest turn %.1f ms\n",
-        kFrames, kLongFrameEvery, fig.seconds, fig.rssBefore, fig.rssAfter, fig.logMB, fig.boxMB,
+        kFrames, kLongFrameEvery, fig.seconds, fig.rssBefore, kSampleFrames, fig.rssWarm,
+        fig.rssAfter, fig.rssAfter - fig.rssWarm, kSampleFrames, fig.logMB, fig.boxMB,
         fig.appendEarly, fig.appendLate, fig.appendLongEarly, fig.appendLongLate, fig.catchUpEarly,
         fig.catchUpLate, fig.catchUpMax / 1000);
 }

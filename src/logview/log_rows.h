@@ -51,8 +51,10 @@ class LogRows {
 public:
     static constexpr qint64 kPieceChars = 32 * 1024;
     // Characters of laid-out text kept besides what was used since the last
-    // trim(). A laid-out character takes about 50 bytes with its glyphs.
-    static constexpr qint64 kCacheChars = 64 * 1024;
+    // trim(): about a screenful to scroll back to. A laid-out character takes
+    // 35 to 50 bytes with its glyphs, so this is well under a megabyte, and a
+    // box that follows the log fills it within its first few entries.
+    static constexpr qint64 kCacheChars = 16 * 1024;
 
     explicit LogRows(const worklog::LogText& log) : log_(&log) {}
 

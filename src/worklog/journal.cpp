@@ -1,5 +1,6 @@
 #include "worklog/journal.h"
 
+#include "worklog/file_io.h"
 #include "worklog/log_codec.h"
 
 #include <QDateTime>
@@ -27,7 +28,6 @@ constexpr const char* kNamePrefix = "LOG-journal-";
 constexpr const char* kNameSuffix = ".txt";
 constexpr const char* kNewSuffix = ".new"; // a journal being made, not yet named
 constexpr qsizetype kCopyChunk = 1024 * 1024;
-constexpr qsizetype kRetryChunk = 64 * 1024;
 constexpr qsizetype kRetryBudget = 1024 * 1024; // bytes one retry writes at most
 constexpr auto kSyncGap = std::chrono::milliseconds(250);
 
@@ -37,34 +37,6 @@ QString errorText(int error) {
 
 QByteArray encodedName(const QString& path) {
     return QFile::encodeName(path);
-}
-
-// Writes all of it, or returns the error.
-int writeAll(int fd, const char* data, qsizetype size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, std::size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        data += n;
-        size -= n;
-    }
-    return 0;
-}
-
-int readAt(int fd, char* data, qsizetype size, qint64 offset) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, std::size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return 0;
 }
 
 bool isPipe(const QString& path) {
@@ -289,10 +261,8 @@ std::optional<QString> Journal::openIn(const QString& folder) {
     sync_->setFile(file_);
     path_ = dir.absoluteFilePath(named);
     written_ = bytes.size();
-    unwritten_.clear();
-    unwrittenFrom_ = 0;
-    retryTimer_.stop();
     sync_->written();
+    backlogWritten();
     return std::nullopt;
 }
 
@@ -300,43 +270,49 @@ bool Journal::append(const char* data, qsizetype size) {
     if (size <= 0)
         return true;
     if (unwrittenSize() > 0 || file_->fd < 0) {
-        if (unwrittenSize() + size > kMemoryLimit) {
+        if (unwrittenSize() + size > memoryLimit_) {
+            lostBytes_ += size;
             if (!fullReported_) {
                 fullReported_ = true;
                 emit memoryFull();
             }
             return false;
         }
-        unwritten_.append(data, size);
-        if (!retryTimer_.isActive())
-            retryTimer_.start(kRetryMs);
+        wait(data, size);
         return true;
     }
     writeOrKeep(data, size);
     return true;
 }
 
+void Journal::appendPastLimit(const char* data, qsizetype size) {
+    if (size <= 0)
+        return;
+    if (unwrittenSize() > 0 || file_->fd < 0)
+        wait(data, size);
+    else
+        writeOrKeep(data, size);
+}
+
+// Behind bytes that are waiting already.
+void Journal::wait(const char* data, qsizetype size) {
+    unwritten_.append(data, size);
+    if (!retryTimer_.isActive())
+        retryTimer_.start(kRetryMs);
+}
+
 void Journal::writeOrKeep(const char* data, qsizetype size) {
     qsizetype done = 0;
-    int error = 0;
-    while (done < size) {
-        const ssize_t n = ::write(file_->fd, data + done, std::size_t(size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += n;
-        written_ += n;
-    }
+    const int error = writeAll(file_->fd, data, size, done);
+    written_ += done;
     if (done > 0 && file_->named)
         sync_->written();
-    if (done < size)
+    if (error)
         keep(data + done, size - done, error);
 }
 
-// The rest of a write that failed waits in memory; said once a run.
+// The rest of a write that failed waits in memory; said once until the disk
+// takes everything again.
 void Journal::keep(const char* data, qsizetype size, int error) {
     unwritten_.append(data, size);
     lastError_ = errorText(error);
@@ -348,59 +324,83 @@ void Journal::keep(const char* data, qsizetype size, int error) {
 }
 
 void Journal::retry() {
+    writeBacklog(kRetryBudget);
+}
+
+bool Journal::saveUnwritten() {
+    writeBacklog(-1);
+    return unwrittenSize() == 0;
+}
+
+// Writes up to budget bytes (all when negative) of those waiting in memory.
+void Journal::writeBacklog(qsizetype budget) {
     if (file_->fd < 0 || unwrittenSize() == 0)
         return;
+    const qsizetype n = budget < 0 ? unwrittenSize() : std::min(budget, unwrittenSize());
     qsizetype done = 0;
-    bool failed = false;
-    while (unwrittenSize() > 0 && done < kRetryBudget) {
-        const qsizetype n = std::min<qsizetype>(kRetryChunk, unwrittenSize());
-        const ssize_t w =
-            ::write(file_->fd, unwritten_.constData() + unwrittenFrom_, std::size_t(n));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            lastError_ = errorText(w < 0 ? errno : EIO);
-            failed = true;
-            break;
-        }
-        unwrittenFrom_ += w;
-        written_ += w;
-        done += w;
-    }
+    const int error = writeAll(file_->fd, unwritten_.constData() + unwrittenFrom_, n, done);
+    unwrittenFrom_ += done;
+    written_ += done;
+    if (error)
+        lastError_ = errorText(error);
     if (done > 0 && file_->named)
         sync_->written();
     if (unwrittenSize() == 0) {
-        unwritten_.clear();
-        unwrittenFrom_ = 0;
+        backlogWritten();
         return;
     }
     if (unwrittenFrom_ > unwritten_.size() / 2) {
         unwritten_.remove(0, unwrittenFrom_);
         unwrittenFrom_ = 0;
     }
-    retryTimer_.start(failed ? kRetryMs : 0);
+    retryTimer_.start(error ? kRetryMs : 0);
+    // The disk takes bytes again, so there is room for new ones: the bytes
+    // let go meanwhile are said where they are missing.
+    if (done > 0)
+        reportLoss();
+}
+
+// Everything is on the disk again: the memory goes, and a later failure is a
+// new one, said again.
+void Journal::backlogWritten() {
+    retryTimer_.stop();
+    unwritten_.clear();
+    unwrittenFrom_ = 0;
+    failureReported_ = false;
+    fullReported_ = false;
+    reportLoss();
+}
+
+void Journal::reportLoss() {
+    if (lostBytes_ > 0)
+        emit resumed(std::exchange(lostBytes_, 0));
+}
+
+void Journal::readInto(qint64 from, qint64 to, char* out) const {
+    from = std::clamp<qint64>(from, 0, size());
+    to = std::clamp<qint64>(to, from, size());
+    const qint64 fromFile = std::min(to, written_) - std::min(from, written_);
+    if (fromFile > 0 && readAt(file_->fd, out, qsizetype(fromFile), from) != 0)
+        std::fill_n(out, fromFile, '\0'); // the file has gone bad under us
+    if (to > written_) {
+        const qint64 at = std::max(from, written_);
+        std::copy_n(unwritten_.constData() + unwrittenFrom_ + (at - written_), to - at,
+                    out + fromFile);
+    }
 }
 
 QByteArray Journal::read(qint64 from, qint64 to) const {
     from = std::clamp<qint64>(from, 0, size());
     to = std::clamp<qint64>(to, from, size());
     QByteArray bytes(qsizetype(to - from), Qt::Uninitialized);
-    const qint64 fromFile = std::min(to, written_) - std::min(from, written_);
-    if (fromFile > 0 && readAt(file_->fd, bytes.data(), qsizetype(fromFile), from) != 0)
-        bytes.fill('\0', qsizetype(fromFile)); // the file has gone bad under us
-    if (to > written_) {
-        const qint64 at = std::max(from, written_);
-        std::copy_n(unwritten_.constData() + unwrittenFrom_ + (at - written_), to - at,
-                    bytes.data() + fromFile);
-    }
+    readInto(from, to, bytes.data());
     return bytes;
 }
 
 void Journal::clear() {
-    retryTimer_.stop();
-    unwritten_.clear();
-    unwrittenFrom_ = 0;
     written_ = 0;
+    lostBytes_ = 0; // they were in the text that goes now
+    backlogWritten();
     if (!file_->named) {
         letGo(std::exchange(file_, std::make_shared<JournalFile>(createUnnamed(), false)));
         sync_->setFile(file_);
@@ -442,7 +442,8 @@ void Journal::letGo(std::shared_ptr<JournalFile> file) {
     sync_->letGo(std::move(file));
 }
 
-std::optional<QString> Journal::exportTo(const QString& path) const {
+std::optional<QString> Journal::exportTo(const QString& path) {
+    saveUnwritten();
     return appendBlock(path, file_->fd, written_, unwritten_.constData() + unwrittenFrom_,
                        unwrittenSize());
 }

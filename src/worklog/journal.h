@@ -15,7 +15,11 @@
 //
 // A write that fails (a full disk, an I/O error) keeps the rest in memory, up
 // to kMemoryLimit bytes, and is tried again every second; readers see the
-// bytes wherever they are.
+// bytes wherever they are. Bytes that find the memory full are let go and
+// counted; once the disk takes bytes again, resumed() says how many were
+// lost, so the log can say so where they are missing. Each such episode is
+// reported on its own: the failure and the full memory are said again after
+// the disk has taken everything.
 
 #include <QByteArray>
 #include <QObject>
@@ -44,18 +48,31 @@ public:
     QString path() const { return path_; } // empty while unnamed
 
     // False when the bytes could not be kept at all (the memory for unwritten
-    // bytes is full); they are then not part of the log.
+    // bytes is full); they are then not part of the log, and counted as lost.
     bool append(const char* data, qsizetype size);
+    // Kept even when the memory for unwritten bytes is full: for the few bytes
+    // that say what was lost.
+    void appendPastLimit(const char* data, qsizetype size);
     qint64 size() const { return written_ + unwrittenSize(); }
+    // Bytes of the log held only in memory, waiting for the disk.
     qint64 unwrittenSize() const { return qint64(unwritten_.size() - unwrittenFrom_); }
+    // Bytes let go since the last resumed().
+    qint64 lostBytes() const { return lostBytes_; }
     // The bytes from `from` up to `to`.
     QByteArray read(qint64 from, qint64 to) const;
+    // The same, into out, which has room for them.
+    void readInto(qint64 from, qint64 to, char* out) const;
+    // Writes what waits in memory to the journal now, all of it; false when
+    // some still waits.
+    bool saveUnwritten();
     // Empty at once: the old file is let go on the worker thread.
     void clear();
 
     // Appends "导出数据" CR LF, the bytes and CR LF to the file at path. On a
     // failure the file is cut back to its old end and the reason returned.
-    std::optional<QString> exportTo(const QString& path) const;
+    // What waits in memory is first written to the journal, if the disk takes
+    // it, so that a journal left behind holds it.
+    std::optional<QString> exportTo(const QString& path);
     // After a successful export: the journal goes; the bytes stay readable.
     void remove();
 
@@ -64,14 +81,24 @@ public:
     // be read or appended stays for a later start. Returns those recovered.
     static int recoverJournals(const QString& folder, const QString& logPath);
 
+    // Test seam: the memory for unwritten bytes holds this many.
+    void setMemoryLimitForTest(qint64 bytes) { memoryLimit_ = bytes; }
+
 signals:
-    void writeFailed(const QString& reason); // the first failure of the run
-    void memoryFull();                       // bytes were let go
+    void writeFailed(const QString& reason); // the first failure of an episode
+    void memoryFull();                       // bytes are let go from now on
+    // The disk takes bytes again after lostBytes were let go; said before
+    // any byte after the gap is kept.
+    void resumed(qint64 lostBytes);
 
 private:
+    void wait(const char* data, qsizetype size);
     void writeOrKeep(const char* data, qsizetype size);
     void keep(const char* data, qsizetype size, int error);
     void retry();
+    void writeBacklog(qsizetype budget);
+    void backlogWritten();
+    void reportLoss();
     void letGo(std::shared_ptr<JournalFile> file);
 
     std::shared_ptr<JournalFile> file_;
@@ -80,6 +107,8 @@ private:
     qint64 written_ = 0;          // bytes in the file
     QByteArray unwritten_;        // the bytes after them, waiting for the disk,
     qsizetype unwrittenFrom_ = 0; // from this index on
+    qint64 memoryLimit_ = kMemoryLimit;
+    qint64 lostBytes_ = 0;
     QTimer retryTimer_;
     QString lastError_;
     bool failureReported_ = false;

@@ -15,23 +15,18 @@ void LogIndex::clear() {
     checkpoints_.assign(1, Checkpoint{});
     bytes_ = chars_ = breaks_ = 0;
     endsWithCr_ = false;
-    ++generation_;
-    cache_.clear();
-}
-
-// A checkpoint at the end of the bytes so far, once a segment is full; never
-// between a CR and the LF that follows it.
-void LogIndex::maybeCheckpoint(bool beforeLf) {
-    if (bytes_ - checkpoints_.back().byte < kSegmentBytes || (endsWithCr_ && beforeLf))
-        return;
-    checkpoints_.push_back(Checkpoint{bytes_, chars_, breaks_});
+    ++generation_; // the slots stay, for the next log
 }
 
 void LogIndex::appended(const char* data, qsizetype size, qint64 codes) {
     if (size <= 0)
         return;
-    maybeCheckpoint(data[0] == '\n');
-    // A GBK trail byte is never a CR or an LF, so the breaks are found by byte.
+    if (bytes_ + size - checkpoints_.back().byte >= kSegmentBytes) {
+        appendedSlowly(data, size, codes);
+        return;
+    }
+    // No checkpoint falls in these bytes. A GBK trail byte is never a CR or an
+    // LF, so the breaks are found by byte.
     const char* const end = data + size;
     qint64 breaks = 0;
     for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\r', end - p))); ++p)
@@ -45,7 +40,38 @@ void LogIndex::appended(const char* data, qsizetype size, qint64 codes) {
     chars_ += codes;
     breaks_ += breaks;
     endsWithCr_ = end[-1] == '\r';
-    maybeCheckpoint(false);
+}
+
+// Bytes that reach or cross the end of the last segment: walked code by code,
+// with a checkpoint at the first place past each kSegmentBytes that is
+// neither inside a code nor between a CR and its LF. A CR at the very end
+// waits for the next bytes to say whether an LF follows.
+void LogIndex::appendedSlowly(const char* data, qsizetype size, qint64 codes) {
+    [[maybe_unused]] const qint64 expected = chars_ + codes;
+    const auto* d = reinterpret_cast<const unsigned char*>(data);
+    qsizetype i = 0;
+    for (;;) {
+        const qint64 at = bytes_ + i;
+        if (at - checkpoints_.back().byte >= kSegmentBytes &&
+            (i < size ? !(endsWithCr_ && d[i] == '\n') : !endsWithCr_))
+            checkpoints_.push_back(Checkpoint{at, chars_, breaks_});
+        if (i >= size)
+            break;
+        const unsigned char b = d[i];
+        if (b == '\r') {
+            ++breaks_;
+            endsWithCr_ = true;
+            ++i;
+        } else {
+            if (b == '\n' && !endsWithCr_)
+                ++breaks_;
+            endsWithCr_ = false;
+            i = std::min(size, i + (isGbkLead(b) ? 2 : 1));
+        }
+        ++chars_;
+    }
+    Q_ASSERT(chars_ == expected);
+    bytes_ += size;
 }
 
 qint64 LogIndex::segmentEnd(std::size_t index) const {
@@ -67,14 +93,15 @@ std::size_t LogIndex::segmentOfChar(qint64 chr) const {
 // The lines that start in s.data from `from` on; a CR at the old end whose LF
 // has come since moves the start after it.
 void LogIndex::scan(Segment& s, qsizetype from) {
-    const auto* d = reinterpret_cast<const unsigned char*>(s.data.constData());
-    const qsizetype n = s.data.size();
+    const auto* d = reinterpret_cast<const unsigned char*>(s.data.get());
+    const qsizetype n = s.size;
     qint64 chars = s.scannedChars;
     qsizetype i = from;
+    const auto start = [&] { return Start{quint32(i), quint32(chars)}; };
     if (i > 0 && i < n && d[i - 1] == '\r' && d[i] == '\n' && !s.starts.empty()) {
         ++i;
         ++chars;
-        s.starts.back() = Pos{i, chars};
+        s.starts.back() = start();
     }
     while (i < n) {
         const unsigned char b = d[i];
@@ -90,9 +117,9 @@ void LogIndex::scan(Segment& s, qsizetype from) {
                 ++i;
                 ++chars;
             }
-            s.starts.push_back(Pos{i, chars});
+            s.starts.push_back(start());
         } else if (b == '\n') {
-            s.starts.push_back(Pos{i, chars});
+            s.starts.push_back(start());
         }
     }
     s.scannedChars = chars;
@@ -101,6 +128,7 @@ void LogIndex::scan(Segment& s, qsizetype from) {
 const LogIndex::Segment& LogIndex::segment(std::size_t index) const {
     const qint64 from = checkpoints_[index].byte;
     const qint64 end = segmentEnd(index);
+    Q_ASSERT(end - from <= kMaxSegmentBytes);
     Segment* s = nullptr;
     for (Segment& c : cache_) {
         if (c.index == index && c.generation == generation_) {
@@ -111,19 +139,24 @@ const LogIndex::Segment& LogIndex::segment(std::size_t index) const {
     if (!s) {
         if (cache_.size() < std::size_t(kCachedSegments)) {
             s = &cache_.emplace_back();
+            s->data = std::make_unique<char[]>(std::size_t(kMaxSegmentBytes));
         } else {
             s = &*std::min_element(
                 cache_.begin(), cache_.end(),
                 [](const Segment& a, const Segment& b) { return a.lastUse < b.lastUse; });
         }
-        *s = Segment{};
         s->index = index;
         s->generation = generation_;
+        s->size = 0;
+        s->starts.clear();
+        s->scannedChars = 0;
     }
-    const qint64 have = from + s->data.size();
-    if (have < end) { // new, or the last segment has grown
-        const qsizetype old = s->data.size();
-        s->data += reader_(have, end);
+    const qint64 have = from + s->size;
+    const qint64 want = std::min(end, from + kMaxSegmentBytes);
+    if (have < want) { // new, or the last segment has grown
+        const qsizetype old = s->size;
+        reader_(have, want, s->data.get() + old);
+        s->size = qsizetype(want - from);
         scan(*s, old);
     }
     s->lastUse = ++uses_;
@@ -137,7 +170,7 @@ LogIndex::Pos LogIndex::lineStart(qint64 line) const {
         return Pos{bytes_, chars_};
     const std::size_t k = segmentOfLine(line);
     const Checkpoint& c = checkpoints_[k];
-    const Pos p = segment(k).starts[std::size_t(line - c.breaks - 1)];
+    const Start p = segment(k).starts[std::size_t(line - c.breaks - 1)];
     return Pos{c.byte + p.byte, c.chr + p.chr};
 }
 
@@ -145,9 +178,9 @@ qint64 LogIndex::lineOf(qint64 chr) const {
     chr = std::clamp<qint64>(chr, 0, chars_);
     const std::size_t k = segmentOfChar(chr);
     const Checkpoint& c = checkpoints_[k];
-    const std::vector<Pos>& starts = segment(k).starts;
+    const std::vector<Start>& starts = segment(k).starts;
     const auto it = std::upper_bound(starts.begin(), starts.end(), chr - c.chr,
-                                     [](qint64 v, const Pos& p) { return v < p.chr; });
+                                     [](qint64 v, const Start& p) { return v < p.chr; });
     return c.breaks + qint64(it - starts.begin());
 }
 
@@ -160,10 +193,10 @@ qint64 LogIndex::byteOf(qint64 chr) const {
     const Segment& s = segment(k);
     const qint64 want = chr - c.chr;
     auto it = std::upper_bound(s.starts.begin(), s.starts.end(), want,
-                               [](qint64 v, const Pos& p) { return v < p.chr; });
-    Pos at = it == s.starts.begin() ? Pos{} : *(it - 1);
-    const auto* d = reinterpret_cast<const unsigned char*>(s.data.constData());
-    while (at.chr < want && at.byte < s.data.size()) {
+                               [](qint64 v, const Start& p) { return v < p.chr; });
+    Pos at = it == s.starts.begin() ? Pos{} : Pos{(it - 1)->byte, (it - 1)->chr};
+    const auto* d = reinterpret_cast<const unsigned char*>(s.data.get());
+    while (at.chr < want && at.byte < s.size) {
         at.byte += isGbkLead(d[at.byte]) ? 2 : 1;
         ++at.chr;
     }
@@ -181,9 +214,11 @@ QByteArray LogIndex::read(qint64 from, qint64 to) const {
     if (to <= segmentEnd(k)) {
         const Segment& s = segment(k);
         const qint64 base = checkpoints_[k].byte;
-        return s.data.sliced(qsizetype(from - base), qsizetype(to - from));
+        return QByteArray(s.data.get() + (from - base), qsizetype(to - from));
     }
-    return reader_(from, to);
+    QByteArray bytes(qsizetype(to - from), Qt::Uninitialized);
+    reader_(from, to, bytes.data());
+    return bytes;
 }
 
 QByteArray LogIndex::lineBytes(qint64 line) const {

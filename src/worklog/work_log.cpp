@@ -11,17 +11,18 @@ namespace qav::worklog {
 namespace {
 constexpr const char* kFrameSent = "发出一帧，字节数 ";
 constexpr const char* kSentArrow = "----> ";
-const QLatin1String kCrLf("\r\n");
 constexpr const char* kNotWritten = "工作记录未能写入";
 constexpr const char* kKeptInMemory = "。未写入的记录暂存在内存中，每秒重试一次。";
-constexpr const char* kMemoryFull = "：内存中暂存的记录已满64 MB，此后的记录不再保存。";
+constexpr const char* kMemoryFull =
+    "：内存中暂存的记录已满64 MB，此后的记录在磁盘恢复写入前不再保存。";
 constexpr const char* kTemporaryFile = "临时文件";
 // An entry is encoded and written in pieces of at most this many characters.
 constexpr qsizetype kPieceChars = 16 * 1024;
 } // namespace
 
 WorkLog::WorkLog(QObject* parent)
-    : QObject(parent), index_([this](qint64 from, qint64 to) { return journal_.read(from, to); }) {
+    : QObject(parent),
+      index_([this](qint64 from, qint64 to, char* out) { journal_.readInto(from, to, out); }) {
     const auto where = [this] {
         return journal_.path().isEmpty() ? QString::fromUtf8(kTemporaryFile)
                                          : QDir::toNativeSeparators(journal_.path());
@@ -34,6 +35,18 @@ WorkLog::WorkLog(QObject* parent)
         emit storageProblem(QString::fromUtf8(kNotWritten) + where() +
                             QString::fromUtf8(kMemoryFull));
     });
+    connect(&journal_, &Journal::resumed, this, [this](qint64 lost) { markLoss(lost); });
+}
+
+// Entries were let go and the disk takes bytes again: the gap gets its line
+// before anything after it is kept.
+void WorkLog::markLoss(qint64 lostBytes) {
+    QByteArray line;
+    const qint64 codes =
+        encodeLogText(QString::fromUtf8(kLostLine).arg(lostBytes) + QStringLiteral("\r\n"), line);
+    journal_.appendPastLimit(line.constData(), line.size());
+    index_.appended(line.constData(), line.size(), codes);
+    emit appended();
 }
 
 // "发出一帧，字节数  N" CR LF "----> " and the bytes in hex, CR LF, written
@@ -84,21 +97,35 @@ bool WorkLog::keep(qint64 codes) {
 }
 
 void WorkLog::append(const QString& text) {
-    if (text.isEmpty())
+    appendText(text, false);
+}
+
+void WorkLog::appendLine(const QString& line) {
+    appendText(line, true);
+}
+
+void WorkLog::appendText(QStringView text, bool lineBreak) {
+    if (text.isEmpty() && !lineBreak)
         return;
     // Nearly every entry is one piece; a long one goes in pieces, never cut
-    // inside a surrogate pair, so the index can set its checkpoints in it.
+    // inside a surrogate pair. A piece that finds no room is counted as lost
+    // by the journal, and so is every piece after it.
+    bool kept = false;
     qsizetype from = 0;
-    while (from < text.size()) {
+    do {
         qsizetype to = std::min(text.size(), from + kPieceChars);
         if (to < text.size() && text[to - 1].isHighSurrogate())
             ++to;
         encoded_.resize(0); // keeps its capacity: no allocation per entry
-        if (!keep(encodeLogText(QStringView(text).sliced(from, to - from), encoded_)))
-            break;
+        qint64 codes = encodeLogText(text.sliced(from, to - from), encoded_);
+        if (lineBreak && to == text.size()) {
+            encoded_ += "\r\n";
+            codes += 2;
+        }
+        kept = keep(codes) || kept;
         from = to;
-    }
-    if (from > 0)
+    } while (from < text.size());
+    if (kept)
         emit appended();
 }
 
@@ -127,7 +154,7 @@ QString WorkLog::text(qint64 from, qint64 to) const {
     return decodeLogText(bytes.constData(), bytes.size());
 }
 
-std::optional<QString> WorkLog::exportTo(const QString& path) const {
+std::optional<QString> WorkLog::exportTo(const QString& path) {
     return journal_.exportTo(path);
 }
 

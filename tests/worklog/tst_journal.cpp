@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 using qav::test::frameEntry;
+using qav::test::kStopEntry;
 using qav::worklog::Journal;
 using qav::worklog::WorkLog;
 
@@ -39,6 +40,29 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
 }
+
+// Files of this process cannot grow past `bytes` while it lives, as on a full
+// disk: a write that would is refused (EFBIG, the signal is ignored).
+class DiskFull {
+public:
+    explicit DiskFull(qint64 bytes) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit small = old_;
+        small.rlim_cur = rlim_t(bytes);
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~DiskFull() { ::setrlimit(RLIMIT_FSIZE, &old_); }
+    DiskFull(const DiskFull&) = delete;
+    DiskFull& operator=(const DiskFull&) = delete;
+
+private:
+    rlimit old_{};
+};
+
+const QString kNotWrittenEnd = QStringLiteral("。未写入的记录暂存在内存中，每秒重试一次。");
+const QString kMemoryFullEnd =
+    QStringLiteral("：内存中暂存的记录已满64 MB，此后的记录在磁盘恢复写入前不再保存。");
 } // namespace
 
 class TestJournal : public QObject {
@@ -202,6 +226,104 @@ private slots:
         QVERIFY(problems[0][0].toString().contains(log.journalPath()));
         QTRY_COMPARE_WITH_TIMEOUT(readAll(log.journalPath()), all, 5000);
         QCOMPARE(problems.size(), 1);
+    }
+
+    void lostEntriesAreMarkedWhereTheyAreMissing() {
+        // Memory for 100 unwritten bytes: the idle line (10 bytes) and two stop
+        // entries (41 each) wait for the disk, the next two entries are lost.
+        QTemporaryDir dir;
+        WorkLog log;
+        QVERIFY(!log.openJournal(dir.path()));
+        log.setJournalMemoryLimitForTest(100);
+        QSignalSpy problems(&log, &WorkLog::storageProblem);
+        const QString path = log.journalPath();
+        const QString journal = QDir::toNativeSeparators(path);
+        log.appendFrame(kStopFrame);
+        {
+            DiskFull full(kStopEntryGbk.size());
+            log.append(QStringLiteral("芯片空闲\r\n"));
+            log.appendFrame(kStopFrame);
+            log.appendFrame(kStopFrame);
+            QCOMPARE(log.unsavedBytes(), 92);
+            log.appendFrame(kStopFrame);
+            log.append(QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
+            QCOMPARE(log.unsavedBytes(), 92);
+            QCOMPARE(log.text(),
+                     kStopEntry + QStringLiteral("芯片空闲\r\n") + kStopEntry + kStopEntry);
+            QCOMPARE(problems.size(), 2);
+            QVERIFY(problems[0][0].toString().startsWith(QStringLiteral("工作记录未能写入") +
+                                                         journal + QStringLiteral("：")));
+            QVERIFY(problems[0][0].toString().endsWith(kNotWrittenEnd));
+            QCOMPARE(problems[1][0].toString(),
+                     QStringLiteral("工作记录未能写入") + journal + kMemoryFullEnd);
+        }
+        // The disk takes bytes again: the gap gets its line, before anything new.
+        const QString lost = QStringLiteral("工作记录未能写入磁盘，此处丢失 67 字节\r\n");
+        const QString first =
+            kStopEntry + QStringLiteral("芯片空闲\r\n") + kStopEntry + kStopEntry + lost;
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(path), qav::test::gbk(first), 5000);
+        QCOMPARE(log.unsavedBytes(), 0);
+        log.appendFrame(kStopFrame);
+        QCOMPARE(log.text(), first + kStopEntry);
+        QCOMPARE(log.line(7), QStringLiteral("工作记录未能写入磁盘，此处丢失 67 字节"));
+        QCOMPARE(problems.size(), 2);
+
+        // A second time: said again, and its own gap marked on its own.
+        {
+            DiskFull full(readAll(path).size());
+            for (int i = 0; i < 4; ++i)
+                log.appendFrame(kStopFrame);
+            QCOMPARE(log.unsavedBytes(), 82);
+            QCOMPARE(problems.size(), 4);
+            QVERIFY(problems[2][0].toString().endsWith(kNotWrittenEnd));
+            QCOMPARE(problems[3][0].toString(),
+                     QStringLiteral("工作记录未能写入") + journal + kMemoryFullEnd);
+        }
+        const QString second = first + kStopEntry + kStopEntry + kStopEntry +
+                               QStringLiteral("工作记录未能写入磁盘，此处丢失 82 字节\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(path), qav::test::gbk(second), 5000);
+        QCOMPARE(log.text(), second);
+        QCOMPARE(problems.size(), 4);
+    }
+
+    void exportAtCloseSavesTheTailFirst() {
+        QTemporaryDir dir;
+        WorkLog log;
+        QVERIFY(!log.openJournal(dir.path()));
+        const QString path = log.journalPath();
+        const QString logFile = dir.filePath(QStringLiteral("LOG.txt"));
+        log.appendFrame(kStopFrame);
+        {
+            // Nothing more fits: the idle line waits in memory, and the export
+            // cannot write LOG.txt either. The journal stays as it was.
+            DiskFull full(kStopEntryGbk.size());
+            log.append(QStringLiteral("芯片空闲\r\n"));
+            QVERIFY(log.exportTo(logFile).has_value());
+            QCOMPARE(log.unsavedBytes(), 10);
+            QCOMPARE(readAll(path), kStopEntryGbk);
+            QCOMPARE(readAll(logFile), QByteArray());
+        }
+        // At the next close the disk has room, but LOG.txt cannot be opened:
+        // the tail goes into the journal, which stays for the next start.
+        QVERIFY(QFile::remove(logFile));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("LOG.txt")));
+        QVERIFY(log.exportTo(logFile).has_value());
+        QCOMPARE(log.unsavedBytes(), 0);
+        QCOMPARE(readAll(path), kStopEntryGbk + kIdleGbk + "\r\n");
+        // Lost entries at the very end are marked there before the export.
+        log.setJournalMemoryLimitForTest(0);
+        {
+            DiskFull full(readAll(path).size());
+            log.appendFrame(kStopFrame);
+            QCOMPARE(log.unsavedBytes(), 41);
+            log.appendFrame(kStopFrame);
+        }
+        QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("LOG.txt")));
+        QVERIFY(!log.exportTo(logFile));
+        QCOMPARE(readAll(logFile),
+                 qav::test::gbk(QStringLiteral("导出数据\r\n") + kStopEntry +
+                                QStringLiteral("芯片空闲\r\n") + kStopEntry +
+                                QStringLiteral("工作记录未能写入磁盘，此处丢失 41 字节\r\n\r\n")));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "worklog/work_log.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,6 +37,23 @@ private slots:
         log.appendFrame(frame);
         log.appendFrame(frame); // each entry on lines of its own
         QCOMPARE(log.text(), expected + expected);
+    }
+
+    void appendLineEndsTheLineOnce() {
+        worklog::WorkLog log;
+        QSignalSpy appended(&log, &worklog::WorkLog::appended);
+        log.appendLine(QStringLiteral("串口COM1已重新打开"));
+        log.appendLine(QString());
+        QCOMPARE(log.text(), QStringLiteral("串口COM1已重新打开\r\n\r\n"));
+        QCOMPARE(appended.size(), 2);
+        QCOMPARE(log.lineCount(), 3);
+        // Longer than one piece of an entry: the break comes once, at the end.
+        log.clear();
+        const QString line = QString(20'000, u'读') + QStringLiteral("完");
+        log.appendLine(line);
+        QCOMPARE(log.size(), 20'003);
+        QCOMPARE(log.line(0), line);
+        QCOMPARE(log.text(19'998, 20'003), QStringLiteral("读读完\r\n"));
     }
 
     void exportAppendsGbkBlocks() {
