@@ -75,7 +75,7 @@ Figures run(qint64 entries, int stepsPerCatchUp) {
     Figures fig;
     qav::session::RecordingMessageSink messages;
     qav::session::ConsoleSession session(messages);
-    qav::worklog::WorkLog& log = session.workLog();
+    const qav::worklog::WorkLog& log = session.workLog();
     qav::logview::WorkLogView box(log);
     box.resize(640, 300);
     box.show();

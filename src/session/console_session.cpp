@@ -81,6 +81,10 @@ void ConsoleSession::connectLinks() {
     for (link::Link* l : {static_cast<link::Link*>(serial_), static_cast<link::Link*>(usb_)}) {
         connect(l, &link::Link::workLogLine, this, &ConsoleSession::logLine);
         connect(l, &link::Link::frameDone, player_.get(), &tools::StepPlayer::readyChanged);
+        connect(l, &link::Link::frameDone, this, [this, l] {
+            if (dispatcher_->isActive(*l))
+                onLinkFree();
+        });
         connect(l, &link::Link::lost, this, [this, l] {
             if (dispatcher_->isActive(*l))
                 emit linkLost();
@@ -207,6 +211,7 @@ void ConsoleSession::sendFrame(QByteArrayView frame) {
     if (frame.isEmpty())
         return;
     lastFrameIndex_ = int(frame.size()) - 1;
+    lastFrameIsStep_ = sendingStep_;
     log_.appendFrame(frame);
     const QByteArray bytes = frame.toByteArray();
     emit frameSent(bytes);
@@ -232,6 +237,7 @@ void ConsoleSession::stop() {
 
 void ConsoleSession::interruptPlay() {
     run_.continueSynthesis = false;
+    idleDeferred_ = false;
 }
 
 void ConsoleSession::clearWorkLog() {

@@ -215,6 +215,7 @@ private:
     void logEvent(const QString& line);
     // session_replies.cpp
     void onIdleReply();
+    void onLinkFree();
     void onFrameTaken(bool acknowledged);
     void chipSpoke();
     // session_tools.cpp
@@ -265,6 +266,9 @@ private:
     Sequence active_ = Sequence::None;
     RunStep step_;                    // the step of the run under way, for the verdict
     bool resumeAfterReplies_ = false; // the chip is back: go on once its bytes are read
+    bool idleDeferred_ = false;       // an idle reply's step waits for the frames before it
+    bool sendingStep_ = false;        // the frames sent now are a reply-driven step
+    bool lastFrameIsStep_ = false;    // the frame last handed to the link was such a step
 
     QString crashResultsProblem_; // why the result file is not open, until said
     bool crashResultsWriteReported_ = false;

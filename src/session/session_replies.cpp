@@ -28,14 +28,18 @@ void ConsoleSession::MSComm1_OnComm(const QByteArray& received) {
 }
 
 // The chip is idle: the next crash step, then the next round of continuous
-// play, each checked on its own. While the frame of the step before still
-// waits for the line, that frame is the next step already: an idle reply
-// meanwhile (line noise, or the end of an earlier utterance) starts none, so
-// reply-driven frames never pile up behind a slow line.
+// play, each checked on its own. While frames wait for the line, an idle
+// reply never piles another step up behind them: when the last frame handed
+// over is the run's own next step, the reply (line noise, the end of an
+// earlier utterance) starts nothing more; when other frames wait (a tag, a
+// query sent by hand), the step follows once they are out (onLinkFree).
 void ConsoleSession::onIdleReply() {
     resumeAfterReplies_ = false; // the run goes on from here
-    if (activeLink().frameWaiting())
+    if (activeLink().frameWaiting()) {
+        idleDeferred_ = !lastFrameIsStep_;
         return;
+    }
+    const bool wasStep = std::exchange(sendingStep_, true);
     if (run_.crash.running())
         crashStep();
     if (run_.continueSynthesis) {
@@ -45,6 +49,14 @@ void ConsoleSession::onIdleReply() {
                    QStringLiteral("第 %1 轮").arg(run_.continuousRounds)});
         synthesize();
         run_.continueSynthesis = run_.replayCount > 0;
+    }
+    sendingStep_ = wasStep;
+}
+
+void ConsoleSession::onLinkFree() {
+    if (idleDeferred_ && !activeLink().frameWaiting()) {
+        idleDeferred_ = false;
+        onIdleReply();
     }
 }
 

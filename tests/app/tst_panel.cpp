@@ -192,8 +192,10 @@ private slots:
         form_->Combo4_Click();
         form_->Combo4->setCurrentIndex(3);
         form_->Combo4_Click();
-        // Picking a speaker lets a running continuous play go on.
+        // Picking a speaker lets a running continuous play go on: the round
+        // goes out once the two tags have left the line.
         idleReply();
+        QTRY_COMPARE(loggedFrames(allText(form_->workLog())).size(), 3);
         QCOMPARE(sent(), (QList<QByteArray>{hex("FD000601015B6D335D"), hex("FD000701015B6D35335D"),
                                             hex("FD00060101BBB6D3AD")}));
     }

@@ -218,6 +218,22 @@ private slots:
         session().stop();
         QVERIFY(log().endsWith(kDroppedLine + kStopEntry));
     }
+
+    void idleReplyBehindOtherFramesIsNotLost() {
+        const QByteArray frame = QByteArray::fromHex("FD03EA0101") + QByteArray(1000, 'x');
+        const QByteArray pause = QByteArray::fromHex("FD000103");
+        s_->text().setText(QString(1000, QLatin1Char('x')));
+        QVERIFY(session().startContinuousPlay(100));
+        // A pause pressed by hand waits behind the round on the line when
+        // the chip reports idle: the next round follows the pause, once.
+        session().sendCommand(protocol::Command::Pause);
+        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        QCOMPARE(loggedFrames(log()), (QList<QByteArray>{frame, pause}));
+        QCOMPARE(pty_->read(2 * frame.size() + pause.size(), 5000), frame + pause + frame);
+        QCOMPARE(loggedFrames(log()), (QList<QByteArray>{frame, pause, frame}));
+        session().stop();
+    }
 };
 
 QTEST_GUILESS_MAIN(SynthesisTest)
