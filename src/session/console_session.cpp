@@ -153,7 +153,7 @@ bool ConsoleSession::sequenceMayGoOn() const {
 }
 
 void ConsoleSession::logLine(const QString& line) {
-    log_.append(line + QStringLiteral("\r\n"));
+    log_.appendLine(line);
 }
 
 // A line about the console's own doings (a link lost or back, the

@@ -73,6 +73,10 @@ std::optional<QString> ConsoleSession::closeWorkFolder() {
     if (const auto error = log_.exportTo(logPath)) {
         // The journal stays: say where, and whether the next start finds it.
         QString reason = *error;
+        // What was held only in memory goes with the console.
+        if (const qint64 lost = log_.unsavedBytes())
+            reason +=
+                QLatin1Char('\n') + QString::fromUtf8(worklog::WorkLog::kUnsavedMessage).arg(lost);
         const QFileInfo journal(log_.journalPath());
         if (!log_.journalPath().isEmpty()) {
             const bool here = journal.absolutePath() == QDir(folder_).absolutePath();

@@ -1,6 +1,7 @@
 #include "worklog/journal.h"
 
 #include "worklog/file_io.h"
+#include "worklog/file_sync.h"
 #include "worklog/log_codec.h"
 
 #include <QDateTime>
@@ -126,86 +127,9 @@ std::optional<QString> appendBlock(const QString& path, int source, qint64 size,
 }
 } // namespace
 
-// One open journal file. The last owner closes it, on the worker thread when
-// it was let go: closing a big file that no name reaches frees its blocks.
-struct JournalFile {
-    explicit JournalFile(int d, bool isNamed) : fd(d), named(isNamed) {}
-    ~JournalFile() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    JournalFile(const JournalFile&) = delete;
-    JournalFile& operator=(const JournalFile&) = delete;
-
-    const int fd;
-    std::atomic<bool> named; // synced to the disk while it has a name
-};
-
-// Syncs the current journal after writes, at most once every kSyncGap, and
-// closes the files the journal let go.
-class JournalSync {
-public:
-    JournalSync() : thread_([this] { run(); }) {}
-    ~JournalSync() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    JournalSync(const JournalSync&) = delete;
-    JournalSync& operator=(const JournalSync&) = delete;
-
-    void setFile(std::shared_ptr<JournalFile> file) {
-        std::lock_guard lock(mutex_);
-        file_ = std::move(file);
-    }
-    void written() {
-        if (dirty_.exchange(true))
-            return;
-        std::lock_guard lock(mutex_);
-        wake_.notify_one();
-    }
-    void letGo(std::shared_ptr<JournalFile> file) {
-        std::lock_guard lock(mutex_);
-        retired_.push_back(std::move(file));
-        wake_.notify_one();
-    }
-
-private:
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stop_ || dirty_ || !retired_.empty(); });
-            std::vector<std::shared_ptr<JournalFile>> retired;
-            retired.swap(retired_);
-            const bool sync = dirty_.exchange(false);
-            const std::shared_ptr<JournalFile> file = file_;
-            lock.unlock();
-            retired.clear();
-            if (sync && file && file->fd >= 0 && file->named)
-                ::fdatasync(file->fd);
-            lock.lock();
-            if (stop_ && !dirty_ && retired_.empty())
-                return;
-            if (sync)
-                wake_.wait_for(lock, kSyncGap, [this] { return stop_ || !retired_.empty(); });
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::atomic<bool> dirty_{false};
-    bool stop_ = false;
-    std::shared_ptr<JournalFile> file_;
-    std::vector<std::shared_ptr<JournalFile>> retired_;
-    std::thread thread_;
-};
-
 Journal::Journal(QObject* parent)
-    : QObject(parent), file_(std::make_shared<JournalFile>(createUnnamed(), false)),
-      sync_(std::make_unique<JournalSync>()) {
+    : QObject(parent), file_(std::make_shared<SyncedFile>(createUnnamed(), false)),
+      sync_(std::make_unique<FileSync>(kSyncGap)) {
     if (file_->fd < 0)
         lastError_ = errorText(errno);
     sync_->setFile(file_);
@@ -228,7 +152,7 @@ std::optional<QString> Journal::openIn(const QString& folder) {
     const int fd = createLocked(making);
     if (fd < 0)
         return errorText(errno);
-    auto file = std::make_shared<JournalFile>(fd, true);
+    auto file = std::make_shared<SyncedFile>(fd, true);
     // What the log held so far comes along.
     const QByteArray bytes = read(0, size());
     if (const int e = writeAll(fd, bytes.constData(), bytes.size())) {
@@ -402,7 +326,7 @@ void Journal::clear() {
     lostBytes_ = 0; // they were in the text that goes now
     backlogWritten();
     if (!file_->named) {
-        letGo(std::exchange(file_, std::make_shared<JournalFile>(createUnnamed(), false)));
+        letGo(std::exchange(file_, std::make_shared<SyncedFile>(createUnnamed(), false)));
         sync_->setFile(file_);
         return;
     }
@@ -412,7 +336,7 @@ void Journal::clear() {
     ::unlink(encodedName(making).constData()); // only this run uses that name
     const int fd = createLocked(making);
     if (fd >= 0 && ::rename(encodedName(making).constData(), encodedName(path_).constData()) == 0) {
-        letGo(std::exchange(file_, std::make_shared<JournalFile>(fd, true)));
+        letGo(std::exchange(file_, std::make_shared<SyncedFile>(fd, true)));
         sync_->setFile(file_);
         sync_->written();
         return;
@@ -429,7 +353,7 @@ void Journal::clear() {
     const int error = errno;
     ::unlink(encodedName(path_).constData());
     file_->named = false;
-    letGo(std::exchange(file_, std::make_shared<JournalFile>(createUnnamed(), false)));
+    letGo(std::exchange(file_, std::make_shared<SyncedFile>(createUnnamed(), false)));
     sync_->setFile(file_);
     path_.clear();
     if (!failureReported_) {
@@ -438,7 +362,7 @@ void Journal::clear() {
     }
 }
 
-void Journal::letGo(std::shared_ptr<JournalFile> file) {
+void Journal::letGo(std::shared_ptr<SyncedFile> file) {
     sync_->letGo(std::move(file));
 }
 

@@ -30,8 +30,8 @@
 
 namespace qav::worklog {
 
-class JournalSync;
-struct JournalFile;
+class FileSync;
+struct SyncedFile;
 
 class Journal : public QObject {
     Q_OBJECT
@@ -99,10 +99,10 @@ private:
     void writeBacklog(qsizetype budget);
     void backlogWritten();
     void reportLoss();
-    void letGo(std::shared_ptr<JournalFile> file);
+    void letGo(std::shared_ptr<SyncedFile> file);
 
-    std::shared_ptr<JournalFile> file_;
-    std::unique_ptr<JournalSync> sync_;
+    std::shared_ptr<SyncedFile> file_;
+    std::unique_ptr<FileSync> sync_;
     QString path_;
     qint64 written_ = 0;          // bytes in the file
     QByteArray unwritten_;        // the bytes after them, waiting for the disk,
