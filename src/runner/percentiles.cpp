@@ -47,6 +47,8 @@ std::optional<qint64> Percentiles::percentile(double p) const {
         return std::nullopt;
     const qint64 rank =
         std::clamp<qint64>(qint64(std::ceil(p / 100.0 * double(count_))), 1, count_);
+    if (rank == count_)
+        return max_;
     qint64 seen = 0;
     for (std::size_t bucket = 0; bucket < counts_.size(); ++bucket) {
         seen += counts_[bucket];
