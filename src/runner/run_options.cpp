@@ -224,8 +224,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments, const QString& 
             return fail(QStringLiteral("--say: an empty text sends nothing"));
         o.say = parser.value(say);
     }
-    const bool ownText = o.test == Test::CrashTest || o.test == Test::Script123 ||
-                         o.test == Test::Script45;
+    const bool ownText =
+        o.test == Test::CrashTest || o.test == Test::Script123 || o.test == Test::Script45;
     if (ownText && (parser.isSet(text) || parser.isSet(say)))
         return fail(QStringLiteral("%1 speaks its own texts; --text and --say are for speak, "
                                    "continuous-play and interrupted-play")

@@ -316,14 +316,14 @@ void Runner::onStep(const session::RunStep& step) {
 
 void Runner::onHang(const QString& line) {
     ++hangs_;
-    if (hangLines_.size() < 100)
+    if (hangLines_.size() < kHangLinesKept)
         hangLines_ << line;
     junit_.addFailure(line, line + QStringLiteral("\nthe last frames before it:\n") +
                                 recent_.join(u'\n'));
 }
 
 void Runner::onRecovery(const QString& line) {
-    if (hangLines_.size() < 100)
+    if (hangLines_.size() < kHangLinesKept)
         hangLines_ << line;
     junit_.recovered(line);
 }

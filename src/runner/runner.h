@@ -48,6 +48,8 @@ public:
     static constexpr int kDrainLimitMs = 15'000;
     // The step name of a single synthesis (speak), which is no step of a run.
     static constexpr const char* kSpeakStep = "合成";
+    // Verdict and recovery lines kept for the summary; the log has them all.
+    static constexpr qsizetype kHangLinesKept = 100;
 
     // bridge: the USB bridge, for --usb. Messages and progress go to
     // terminal, the summary to summaryOut.

@@ -9,8 +9,6 @@
 namespace qav::runner {
 
 namespace {
-constexpr qsizetype kHangLinesShown = 100;
-
 // 1:02:03
 QString clock(qint64 ms) {
     const qint64 s = std::max<qint64>(ms, 0) / 1000;
@@ -159,8 +157,11 @@ QString Runner::summary(const QStringList& written) const {
                     .arg(exitCode_);
     s += QStringLiteral("steps: %1\n").arg(steps_);
     s += QStringLiteral("hangs: %1\n").arg(hangs_);
-    for (const QString& line : hangLines_.mid(0, kHangLinesShown))
+    for (const QString& line : hangLines_)
         s += QStringLiteral("  ") + line + u'\n';
+    if (hangLines_.size() >= kHangLinesKept)
+        s += QStringLiteral("  (the first %1 lines; the work log has them all)\n")
+                 .arg(kHangLinesKept);
     s += QStringLiteral("longest silence: %1\n")
              .arg(seconds(std::max(longestSilenceMs_, openSilence)));
     s += QStringLiteral("frame-to-idle: median %1, 99th %2, max %3, of %4 texts\n")

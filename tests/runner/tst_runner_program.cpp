@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace qav;
 using namespace qav::test;
@@ -252,6 +253,24 @@ private slots:
         QVERIFY(!suite.cases.isEmpty());
         QCOMPARE(suite.count(u"failure"_qs), 0);
         QVERIFY(run.err().contains(u"SIGTERM"_qs));
+    }
+
+    void aLinkThatStaysAwayEndsTheRun() {
+        Folder folder;
+        folder.writeCrashTexts();
+        auto chip = std::make_unique<EmulatorProcess>(folder.path(), 50);
+        QVERIFY(chip->ready());
+        Runner run(folder, {u"crash-test"_qs, u"--link-timeout"_qs, u"1s"_qs, u"--junit"_qs,
+                            u"out.xml"_qs, u"--quiet"_qs});
+        QTRY_VERIFY_WITH_TIMEOUT(folder.results().size() >= 3, 20000);
+        chip.reset(); // the emulator ends, and its COM1 with it
+        QCOMPARE(run.exitCode(30000), 3);
+        QVERIFY(gbkText(folder.read(kLogFile)).contains(u"串口COM1已断开："_qs));
+        QVERIFY(folder.journals().isEmpty());
+        const JUnitSuite suite = readReport(folder);
+        QCOMPARE(suite.count(u"error"_qs), 1);
+        QCOMPARE(suite.count(u"failure"_qs), 0);
+        QVERIFY(run.err().contains(u"did not come back"_qs));
     }
 
     void continuousPlayForFiveSeconds() {
