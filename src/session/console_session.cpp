@@ -177,6 +177,14 @@ bool ConsoleSession::portOpen() const {
     return serial_->portOpen();
 }
 
+bool ConsoleSession::linkOpen() const {
+    return activeLink().isOpen();
+}
+
+bool ConsoleSession::linkBusy() const {
+    return activeLink().busy();
+}
+
 int ConsoleSession::commPort() const {
     return serial_->commPort();
 }

@@ -101,6 +101,10 @@ public:
     int encodingCode() const { return encodingCode_; }
     bool useUsbLink() const;
     bool portOpen() const;
+    // The link the frames go to (the serial port or the bridge) is open, and
+    // still has frames that have not gone out.
+    bool linkOpen() const;
+    bool linkBusy() const;
     int commPort() const;
     QString portName() const;
     QString lineSettings() const;

@@ -151,13 +151,16 @@ private:
 // the object; its trace is on standard output unless it is quiet.
 class EmulatorProcess {
 public:
-    EmulatorProcess(const QString& dir, double timeScale, bool quiet = true, int port = 1)
+    // faults: more options, such as --hang-after 3.
+    EmulatorProcess(const QString& dir, double timeScale, bool quiet = true, int port = 1,
+                    const QStringList& faults = {})
         : link_(QDir(dir).filePath(QStringLiteral("COM%1").arg(port))) {
         QStringList arguments{QStringLiteral("--dir"),        dir,
                               QStringLiteral("--port"),       QString::number(port),
                               QStringLiteral("--time-scale"), QString::number(timeScale)};
         if (quiet)
             arguments << QStringLiteral("--quiet");
+        arguments << faults;
         process_.start(QStringLiteral(QAV_EMULATOR_PATH), arguments);
     }
     ~EmulatorProcess() { stop(); }

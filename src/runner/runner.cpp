@@ -1,0 +1,340 @@
+// The start of a run and what the session says while it goes on.
+#include "runner/runner.h"
+
+#include "link/hid_bridge.h"
+#include "protocol/frame.h"
+#include "session/console_session.h"
+#include "session/run_step.h"
+#include "synthesis/conversion_table.h"
+#include "synthesis/gbk_text.h"
+#include "tools/crash_test.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <limits>
+
+namespace qav::runner {
+
+namespace {
+// Continuous play without --duration: the window's duration box as it starts.
+constexpr double kDefaultReplaySeconds = 500000;
+constexpr qsizetype kRecentEvents = 8;
+constexpr qsizetype kHexBytesShown = 16;
+constexpr int kProgressEveryMs = 1000;
+
+QString hexExcerpt(const QByteArray& frame) {
+    QString hex = QString::fromLatin1(frame.left(kHexBytesShown).toHex(' ').toUpper());
+    if (frame.size() > kHexBytesShown)
+        hex += QStringLiteral(" … (%1 bytes)").arg(frame.size());
+    return hex;
+}
+
+QString clockTime() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+// A folder, or the folder a file is written into, where files can be made.
+std::optional<QString> writableTarget(const QString& path, const QString& option) {
+    const QFileInfo file(path);
+    const QFileInfo dir(file.absolutePath());
+    if (file.isDir())
+        return QStringLiteral("%1 %2 is a folder").arg(option, path);
+    if (!dir.isDir() || !dir.isWritable())
+        return QStringLiteral("%1 %2: cannot write into %3")
+            .arg(option, path, QDir::toNativeSeparators(dir.filePath()));
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("%1 %2 cannot be written").arg(option, path);
+    return std::nullopt;
+}
+} // namespace
+
+Runner::Runner(RunOptions options, std::unique_ptr<link::HidBridge> bridge, Terminal& terminal,
+               std::FILE* summaryOut, QObject* parent)
+    : QObject(parent), options_(std::move(options)), terminal_(terminal), summaryOut_(summaryOut),
+      sink_(terminal),
+      session_(std::make_unique<session::ConsoleSession>(sink_, std::move(bridge))),
+      matcher_([this](const FrameTiming& t) { onSettled(t); }) {
+    duration_.setSingleShot(true);
+    linkWait_.setSingleShot(true);
+    idleWait_.setSingleShot(true);
+    tick_.setInterval(kProgressEveryMs);
+    drainPoll_.setInterval(10);
+    connect(&duration_, &QTimer::timeout, this, [this] { armDuration(); });
+    connect(&linkWait_, &QTimer::timeout, this, [this] {
+        finish(kLinkFailed, false,
+               QStringLiteral("the link was lost and did not come back within %1 s")
+                   .arg(double(options_.linkTimeoutMs) / 1000));
+    });
+    connect(&idleWait_, &QTimer::timeout, this, [this] { finish(passedOrHung(), true); });
+    connect(&tick_, &QTimer::timeout, this, [this] { showProgress(); });
+    connect(&drainPoll_, &QTimer::timeout, this, [this] { drain(); });
+}
+
+Runner::~Runner() = default;
+
+bool Runner::usesSendText() const {
+    return options_.test == Test::Speak || options_.test == Test::ContinuousPlay ||
+           options_.test == Test::InterruptedPlay;
+}
+
+// Everything the test reads must be there, and everything it writes must be
+// writable, before the run touches the working folder.
+std::optional<QString> Runner::checkFiles() {
+    const QFileInfo folder(options_.folder);
+    if (!folder.isDir())
+        return QStringLiteral("the working folder %1 does not exist").arg(options_.folder);
+    if (!folder.isWritable())
+        return QStringLiteral("the working folder %1 cannot be written").arg(options_.folder);
+    if (!options_.junitPath.isEmpty())
+        if (auto why = writableTarget(options_.junitPath, QStringLiteral("--junit")))
+            return why;
+    if (!options_.timingPath.isEmpty())
+        if (auto why = writableTarget(options_.timingPath, QStringLiteral("--timing")))
+            return why;
+    if (options_.test == Test::CrashTest) {
+        QStringList missing;
+        for (int i = 0; i < tools::kCrashTexts; ++i) {
+            const QFileInfo text(QDir(options_.folder).filePath(tools::crashTextFileName(i)));
+            if (!text.isFile() || !text.isReadable())
+                missing << text.fileName();
+        }
+        if (!missing.isEmpty())
+            return QStringLiteral("the crash test needs %1 to %2 in %3; missing or unreadable: %4")
+                .arg(tools::crashTextFileName(0), tools::crashTextFileName(tools::kCrashTexts - 1),
+                     options_.folder, missing.join(QStringLiteral(", ")));
+    }
+    if (usesSendText())
+        if (auto why = readSendText())
+            return why;
+    // BIG5 and UTF-16 are converted through the table beside the program.
+    const bool converted = options_.encoding >= int(protocol::Encoding::Big5);
+    if (converted && options_.test != Test::Script123 &&
+        !synthesis::ConversionTable::load(QCoreApplication::applicationDirPath()))
+        return QStringLiteral("--encoding %1 needs the conversion table %2, missing or damaged")
+            .arg(encodingName(options_.encoding),
+                 synthesis::ConversionTable::pathIn(QCoreApplication::applicationDirPath()));
+    // Last, so that a run refused for another reason leaves no files behind.
+    if (!options_.junitPath.isEmpty())
+        if (auto why = junit_.open(QStringLiteral("qav7120.") + testName(options_.test)))
+            return QStringLiteral("--junit: no spool file: %1").arg(*why);
+    if (!options_.timingPath.isEmpty())
+        if (auto why = csv_.open(options_.timingPath))
+            return QStringLiteral("--timing %1: %2").arg(options_.timingPath, *why);
+    return std::nullopt;
+}
+
+// The send text of --say or --text; without them the initial text file of
+// the working folder, read later as the window reads it. A text file is
+// taken as UTF-8 when it is valid UTF-8, else as GBK, the window's files.
+std::optional<QString> Runner::readSendText() {
+    if (options_.say) {
+        sendText_ = *options_.say;
+        return std::nullopt;
+    }
+    if (options_.textFile.isEmpty()) {
+        const QFileInfo initial(
+            QDir(options_.folder)
+                .filePath(QString::fromUtf8(session::ConsoleSession::kInitialTextFile)));
+        if (!initial.isFile() || !initial.isReadable() || initial.size() == 0)
+            return QStringLiteral("no text to send: %1 is missing or empty; give --text or --say")
+                .arg(initial.filePath());
+        return std::nullopt;
+    }
+    QFile file(options_.textFile);
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
+        return QStringLiteral("--text %1: %2")
+            .arg(options_.textFile,
+                 file.exists() ? file.errorString() : QStringLiteral("no such file"));
+    const QByteArray bytes = file.readAll();
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    sendText_ = utf8.decode(bytes);
+    if (utf8.hasError())
+        sendText_ = synthesis::fromGbk(bytes);
+    if (sendText_.isEmpty())
+        return QStringLiteral("--text %1 is empty").arg(options_.textFile);
+    return std::nullopt;
+}
+
+void Runner::start() {
+    startedAt_ = QDateTime::currentDateTime();
+    clock_.start();
+    if (const auto why = checkFiles())
+        return endEarly(kFileProblem, *why);
+    // The window works in the current folder: its ports (COMn entries) are
+    // looked for there.
+    if (!QDir::setCurrent(options_.folder))
+        return endEarly(kFileProblem,
+                        QStringLiteral("cannot work in the folder %1").arg(options_.folder));
+
+    session_->setSendText(&text_);
+    if (options_.silenceMs) {
+        auto timing = session_->timing();
+        timing.silenceMs = *options_.silenceMs;
+        session_->setTiming(timing);
+    }
+    session_->openWorkFolder(options_.folder);
+    if (usesSendText() && sendText_.isEmpty())
+        session_->loadInitialText();
+    else if (usesSendText())
+        text_.setText(sendText_);
+    session_->setHexPrefixShown(false);
+    session_->setEncoding(options_.encoding);
+    connectSession();
+    tick_.start();
+    if (!openLink())
+        return finish(kLinkFailed, false, QStringLiteral("the link could not be opened"));
+    device_ = session_->portName();
+    if (usesSendText() && text_.length() == 0)
+        return finish(kFileProblem, false, QStringLiteral("no text to send"));
+    startTest();
+}
+
+bool Runner::openLink() {
+    if (options_.usb) {
+        session_->chooseUsbLink();
+        return session_->linkOpen();
+    }
+    session_->chooseSerialLink();
+    session_->setLineSettings(QStringLiteral("%1,N,8,1").arg(options_.baud));
+    if (options_.comNumber > 0)
+        return session_->selectPort(options_.comNumber - 1);
+    return session_->selectPortDevice(options_.device);
+}
+
+void Runner::connectSession() {
+    using S = session::ConsoleSession;
+    S* s = session_.get();
+    connect(s, &S::frameSent, this, &Runner::onFrameSent);
+    connect(s, &S::replyLogged, this, &Runner::onReply);
+    connect(s, &S::stepStarted, this, &Runner::onStep);
+    connect(s, &S::chipHangRecorded, this, &Runner::onHang);
+    connect(s, &S::chipRecoveryRecorded, this, &Runner::onRecovery);
+    connect(s, &S::linkLost, this, [this] {
+        if (!ending_)
+            linkWait_.start(
+                int(std::min<qint64>(options_.linkTimeoutMs, std::numeric_limits<int>::max())));
+    });
+    connect(s, &S::linkBack, this, [this] { linkWait_.stop(); });
+    connect(s, &S::continuousPlayEnded, this, [this] {
+        // The round under way plays out; its idle reply ends the run.
+        continuousEnded_ = true;
+        idleWait_.start(session_->timing().silenceMs);
+    });
+}
+
+void Runner::startTest() {
+    using Sequence = session::ConsoleSession::Sequence;
+    switch (options_.test) {
+    case Test::CrashTest:
+        session_->crashStep();
+        break;
+    case Test::ContinuousPlay:
+        if (!session_->startContinuousPlay(options_.durationMs ? double(*options_.durationMs) / 1000
+                                                               : kDefaultReplaySeconds))
+            return finish(kUsage, false, QStringLiteral("continuous play did not start"));
+        break;
+    case Test::InterruptedPlay:
+        session_->toggleSequence(Sequence::InterruptedPlay, options_.baseMs, options_.passes);
+        break;
+    case Test::Script123:
+        session_->toggleSequence(Sequence::Script123);
+        break;
+    case Test::Script45:
+        session_->toggleSequence(Sequence::Script45);
+        break;
+    case Test::Speak:
+        ++steps_;
+        stepName_ = QString::fromUtf8(kSpeakStep);
+        junit_.beginCase(stepName_, now());
+        if (session_->synthesize() != session::ConsoleSession::SelectionSend::Sent)
+            return finish(kFileProblem, false, QStringLiteral("the text could not be sent"));
+        break;
+    }
+    if (options_.test != Test::ContinuousPlay && options_.durationMs) {
+        deadlineMs_ = now() + *options_.durationMs;
+        armDuration();
+    }
+}
+
+// One timer holds at most about 24 days; a longer run is timed in turns.
+void Runner::armDuration() {
+    const qint64 left = deadlineMs_ - now();
+    if (left > 0) {
+        duration_.start(int(std::min<qint64>(left, std::numeric_limits<int>::max() / 2)));
+        return;
+    }
+    if (options_.test == Test::Speak) {
+        junit_.addFailure(QStringLiteral("no idle reply within --duration"),
+                          QStringLiteral("no idle reply within --duration\n") +
+                              recent_.join(u'\n'));
+        return finish(kChipHung, true, QStringLiteral("no idle reply within --duration"));
+    }
+    finish(passedOrHung(), true);
+}
+
+void Runner::remember(const QString& event) {
+    recent_.append(clockTime() + u' ' + event);
+    while (recent_.size() > kRecentEvents)
+        recent_.removeFirst();
+}
+
+void Runner::onFrameSent(const QByteArray& frame) {
+    if (!framesSent_) {
+        framesSent_ = true;
+        lastChipMs_ = now();
+    }
+    matcher_.frameSent(frame, stepName_, QDateTime::currentDateTime(), now());
+    remember(QStringLiteral("-> ") + hexExcerpt(frame));
+}
+
+void Runner::onReply(std::uint8_t code) {
+    const qint64 t = now();
+    matcher_.reply(code, t);
+    remember(QStringLiteral("<- %1").arg(code, 2, 16, QLatin1Char('0')).toUpper());
+    longestSilenceMs_ = std::max(longestSilenceMs_, t - lastChipMs_);
+    lastChipMs_ = t;
+    lastReply_ = code;
+    lastReplyMs_ = t;
+    if (ending_ || code != protocol::reply::kIdle)
+        return;
+    // A single synthesis, and continuous play's last round, end at the idle reply.
+    if (options_.test == Test::Speak || continuousEnded_)
+        finish(passedOrHung(), false);
+}
+
+void Runner::onStep(const session::RunStep& step) {
+    ++steps_;
+    stepName_ = step.name;
+    if (step.unit != unit_ || !junit_.hasCase()) {
+        unit_ = step.unit;
+        junit_.beginCase(unit_, now());
+    }
+}
+
+void Runner::onHang(const QString& line) {
+    ++hangs_;
+    if (hangLines_.size() < kHangLinesKept)
+        hangLines_ << line;
+    junit_.addFailure(line, line + QStringLiteral("\nthe last frames before it:\n") +
+                                recent_.join(u'\n'));
+}
+
+void Runner::onRecovery(const QString& line) {
+    if (hangLines_.size() < kHangLinesKept)
+        hangLines_ << line;
+    junit_.recovered(line);
+}
+
+void Runner::onSettled(const FrameTiming& timing) {
+    csv_.write(timing);
+    using protocol::Command;
+    const bool spoken = timing.command == std::uint8_t(Command::Synthesize) ||
+                        timing.command == std::uint8_t(Command::CachePlay);
+    if (spoken && timing.msToIdle)
+        frameToIdle_.add(*timing.msToIdle);
+}
+
+} // namespace qav::runner
