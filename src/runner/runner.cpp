@@ -61,7 +61,6 @@ Runner::Runner(RunOptions options, std::unique_ptr<link::HidBridge> bridge, Term
     linkWait_.setSingleShot(true);
     idleWait_.setSingleShot(true);
     tick_.setInterval(kProgressEveryMs);
-    drainPoll_.setInterval(10);
     connect(&duration_, &QTimer::timeout, this, [this] { armDuration(); });
     connect(&linkWait_, &QTimer::timeout, this, [this] {
         finish(kLinkFailed, false,
@@ -70,7 +69,6 @@ Runner::Runner(RunOptions options, std::unique_ptr<link::HidBridge> bridge, Term
     });
     connect(&idleWait_, &QTimer::timeout, this, [this] { finish(passedOrHung(), true); });
     connect(&tick_, &QTimer::timeout, this, [this] { showProgress(); });
-    connect(&drainPoll_, &QTimer::timeout, this, [this] { drain(); });
 }
 
 Runner::~Runner() = default;
@@ -218,6 +216,11 @@ void Runner::connectSession() {
                 int(std::min<qint64>(options_.linkTimeoutMs, std::numeric_limits<int>::max())));
     });
     connect(s, &S::linkBack, this, [this] { linkWait_.stop(); });
+    connect(s, &S::runEnded, this, [this] { complete(); });
+    connect(s, &S::spoken, this, [this] {
+        if (!ending_)
+            finish(passedOrHung(), false);
+    });
     connect(s, &S::continuousPlayEnded, this, [this] {
         // The round under way plays out; its idle reply ends the run.
         continuousEnded_ = true;
@@ -249,7 +252,7 @@ void Runner::startTest() {
         ++steps_;
         stepName_ = QString::fromUtf8(kSpeakStep);
         junit_.beginCase(stepName_, now());
-        if (session_->synthesize() != session::ConsoleSession::SelectionSend::Sent)
+        if (session_->speak() != session::ConsoleSession::SelectionSend::Sent)
             return finish(kFileProblem, false, QStringLiteral("the text could not be sent"));
         break;
     }
@@ -300,8 +303,8 @@ void Runner::onReply(std::uint8_t code) {
     lastReplyMs_ = t;
     if (ending_ || code != protocol::reply::kIdle)
         return;
-    // A single synthesis, and continuous play's last round, end at the idle reply.
-    if (options_.test == Test::Speak || continuousEnded_)
+    // Continuous play's last round ends at its idle reply.
+    if (continuousEnded_)
         finish(passedOrHung(), false);
 }
 
@@ -316,6 +319,10 @@ void Runner::onStep(const session::RunStep& step) {
 
 void Runner::onHang(const QString& line) {
     ++hangs_;
+    // A single synthesis has no step after it to go on with.
+    if (options_.test == Test::Speak)
+        QTimer::singleShot(0, this,
+                           [this] { finish(kChipHung, true, QStringLiteral("the chip hung")); });
     if (hangLines_.size() < kHangLinesKept)
         hangLines_ << line;
     junit_.addFailure(line, line + QStringLiteral("\nthe last frames before it:\n") +

@@ -45,7 +45,6 @@ public:
         kFileProblem = 4 // a file the test needs or writes
     };
     // How long the end of a run waits for the stop frame to leave.
-    static constexpr int kDrainLimitMs = 15'000;
     // The step name of a single synthesis (speak), which is no step of a run.
     static constexpr const char* kSpeakStep = "合成";
     // Verdict and recovery lines kept for the summary; the log has them all.
@@ -86,7 +85,6 @@ private:
     bool usesSendText() const;
     // runner_end.cpp
     void finish(int exitCode, bool stopChip, const QString& why = QString());
-    void drain();
     void complete();
     int passedOrHung() const { return hangs_ > 0 ? kChipHung : kPassed; }
     void showProgress();
@@ -129,8 +127,6 @@ private:
     QTimer linkWait_; // the lost link's time to come back
     QTimer idleWait_; // continuous play's last round
     QTimer tick_;     // the progress line
-    QTimer drainPoll_;
-    qint64 drainStartMs_ = 0;
     bool ending_ = false;
     int exitCode_ = kPassed;
 };

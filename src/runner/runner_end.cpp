@@ -64,25 +64,10 @@ void Runner::finish(int exitCode, bool stopChip, const QString& why) {
     duration_.stop();
     linkWait_.stop();
     idleWait_.stop();
-    if (stopChip && session_->linkOpen())
-        session_->stop();
-    // From here on a reply starts nothing: the crash test, which has no stop
-    // of its own, would run its next step at the stop's idle reply.
-    session_->setRepliesDecoded(false);
-    drainStartMs_ = now();
-    drain();
-}
-
-// The frame under way, and the stop behind it, leave the link before the
-// port closes.
-void Runner::drain() {
-    if (session_->linkBusy() && now() - drainStartMs_ < kDrainLimitMs) {
-        if (!drainPoll_.isActive())
-            drainPoll_.start();
-        return;
-    }
-    drainPoll_.stop();
-    complete();
+    if (stopChip)
+        session_->endRun(); // runEnded() completes the run
+    else
+        complete();
 }
 
 void Runner::complete() {

@@ -181,10 +181,6 @@ bool ConsoleSession::linkOpen() const {
     return activeLink().isOpen();
 }
 
-bool ConsoleSession::linkBusy() const {
-    return activeLink().busy();
-}
-
 int ConsoleSession::commPort() const {
     return serial_->commPort();
 }
@@ -245,6 +241,7 @@ void ConsoleSession::stop() {
 
 void ConsoleSession::interruptPlay() {
     run_.continueSynthesis = false;
+    awaitingSpoken_ = false;
     idleDeferred_ = false;
 }
 
@@ -256,6 +253,13 @@ void ConsoleSession::clearWorkLog() {
 ConsoleSession::SelectionSend ConsoleSession::synthesize() {
     interruptPlay();
     return sendSelection(protocol::Command::Synthesize, std::uint8_t(encodingCode_));
+}
+
+ConsoleSession::SelectionSend ConsoleSession::speak() {
+    const SelectionSend sent = synthesize();
+    awaitingSpoken_ = sent == SelectionSend::Sent;
+    armWatchdog();
+    return sent;
 }
 
 ConsoleSession::SelectionSend ConsoleSession::storeInCache(std::uint8_t segment) {

@@ -101,10 +101,8 @@ public:
     int encodingCode() const { return encodingCode_; }
     bool useUsbLink() const;
     bool portOpen() const;
-    // The link the frames go to (the serial port or the bridge) is open, and
-    // still has frames that have not gone out.
+    // The link the frames go to (the serial port or the bridge) is open.
     bool linkOpen() const;
-    bool linkBusy() const;
     int commPort() const;
     QString portName() const;
     QString lineSettings() const;
@@ -130,6 +128,13 @@ public:
     // The initial text file of the working folder into the send text area (an
     // absent file is created empty).
     void loadInitialText();
+    // The end of a run as a face ends it, before closeWorkFolder(): "停止"
+    // goes out when the link is open, and from then on no reply starts
+    // anything (the crash test would run its next step at the stop's idle
+    // reply). runEnded() follows once the frames under way, the stop among
+    // them, have left the link, or after kEndRunLimitMs.
+    void endRun();
+    static constexpr int kEndRunLimitMs = 15'000;
     // The end of a run: everything stops, the port closes, the log goes into
     // LOG.txt and the journal is removed. The reason when the log could not be
     // exported; the journal then stays for the next start.
@@ -148,6 +153,9 @@ public:
     // selected), cut to the chunk limit; afterwards the selection covers
     // exactly the text sent. A request made here ends continuous play.
     SelectionSend synthesize();
+    // A synthesis that a face waits on: as synthesize(), and the watchdog
+    // watches until the chip's idle reply, which spoken() follows.
+    SelectionSend speak();
     // The same selection rule and cut, sent to the chip's cache.
     SelectionSend storeInCache(std::uint8_t segment);
     // The reply-driven next step does not follow: continuous play and the
@@ -205,6 +213,9 @@ signals:
     void linkLost();
     void linkBack();
     void continuousPlayEnded();
+    void runEnded();
+    // The idle reply that ends a speak().
+    void spoken();
 
 private:
     // console_session.cpp
@@ -219,6 +230,7 @@ private:
     void logEvent(const QString& line);
     // session_replies.cpp
     void onIdleReply();
+    void onSpokenIdle();
     void onLinkFree();
     void onFrameTaken(bool acknowledged);
     void chipSpoke();
@@ -270,6 +282,7 @@ private:
     Sequence active_ = Sequence::None;
     RunStep step_;                    // the step of the run under way, for the verdict
     bool resumeAfterReplies_ = false; // the chip is back: go on once its bytes are read
+    bool awaitingSpoken_ = false;     // speak() waits for the idle reply
     bool idleDeferred_ = false;       // an idle reply's step waits for the frames before it
     bool sendingStep_ = false;        // the frames sent now are a reply-driven step
     bool lastFrameIsStep_ = false;    // the frame last handed to the link was such a step

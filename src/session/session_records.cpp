@@ -10,11 +10,14 @@
 #include "worklog/journal.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace qav::session {
 
 namespace {
+constexpr int kEndRunPollMs = 10;
 constexpr const char* kFolderUnwritable = "无法在工作文件夹中保存文件：";
 constexpr const char* kLogKeptIn = "工作记录暂存在";
 constexpr const char* kLogOnlyInMemory = "工作记录只保存在内存中。";
@@ -60,6 +63,28 @@ void ConsoleSession::loadInitialText() {
         tools::readInitialText(QDir(folder_).filePath(QString::fromUtf8(kInitialTextFile)));
     if (text && sendText_)
         sendText_->setText(*text);
+}
+
+void ConsoleSession::endRun() {
+    if (activeLink().isOpen())
+        stop();
+    stopSequences();
+    interruptPlay();
+    watchdog_->disarm();
+    setRepliesDecoded(false);
+    // The link says when its frames are out; the limit keeps a link that
+    // never finishes from holding the end.
+    QElapsedTimer waited;
+    waited.start();
+    auto* poll = new QTimer(this);
+    poll->setInterval(kEndRunPollMs);
+    connect(poll, &QTimer::timeout, this, [this, poll, waited] {
+        if (activeLink().busy() && waited.elapsed() < kEndRunLimitMs)
+            return;
+        poll->deleteLater();
+        emit runEnded();
+    });
+    poll->start();
 }
 
 std::optional<QString> ConsoleSession::closeWorkFolder() {

@@ -20,8 +20,10 @@ void ConsoleSession::MSComm1_OnComm(const QByteArray& received) {
     for (const auto& line : protocol::decodeSerialReplies(received, log_.hexPrefix())) {
         log_.append(line.text);
         emit replyLogged(line.code);
-        if (line.idle())
+        if (line.idle()) {
+            onSpokenIdle();
             onIdleReply();
+        }
     }
     if (std::exchange(resumeAfterReplies_, false))
         resumeRun();
@@ -53,6 +55,11 @@ void ConsoleSession::onIdleReply() {
     sendingStep_ = wasStep;
 }
 
+void ConsoleSession::onSpokenIdle() {
+    if (std::exchange(awaitingSpoken_, false))
+        emit spoken();
+}
+
 void ConsoleSession::onLinkFree() {
     if (idleDeferred_ && !activeLink().frameWaiting()) {
         idleDeferred_ = false;
@@ -69,6 +76,8 @@ void ConsoleSession::PollBridgeReply(const QByteArray& report) {
         logLine(*line);
         emit replyLogged(code);
     }
+    if (code == protocol::reply::kIdle)
+        onSpokenIdle();
     if (std::exchange(resumeAfterReplies_, false))
         resumeRun();
 }

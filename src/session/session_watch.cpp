@@ -33,11 +33,12 @@ void ConsoleSession::connectWatchdog() {
     connect(watchdog_.get(), &Watchdog::recovered, this, &ConsoleSession::onRecovered);
 }
 
-// A run waits for the chip while a sequence plays, while continuous play or
+// A run waits for the chip while a sequence plays, while a face waits for a
+// synthesis to be spoken, while continuous play or
 // a long text waits for the next reply, and while the crash test waits for
 // the idle reply that runs its next step (which only the serial link brings).
 bool ConsoleSession::runWaitsForChip() const {
-    if (player_->isRunning())
+    if (player_->isRunning() || awaitingSpoken_)
         return true;
     if (useUsbLink())
         return run_.continueSynthesis;

@@ -176,6 +176,47 @@ private slots:
         QCOMPARE(linesStartingWith(log, QStringLiteral("芯片死机：")).size(), 0);
     }
 
+    void theEndOfARunStopsTheCrashTestForGood() {
+        SessionFixture s;
+        s.setTiming(quickWatch());
+        ChipOnLine c;
+        c.chip.setTimeScale(20);
+        QVERIFY(c.line.open(s.dir(), 1));
+        QVERIFY(s.session().selectPort(0));
+        QSignalSpy utterances(&c.chip, &sim::ChipModel::utteranceStarted);
+        QSignalSpy ended(&s.session(), &session::ConsoleSession::runEnded);
+        s.session().crashStep();
+        QVERIFY(utterances.wait(3000));
+        s.session().endRun();
+        QVERIFY(ended.wait(3000));
+        // The stop went out last, and its idle reply ran no step: check that
+        // nothing follows over several silence limits.
+        QTest::qWait(3 * quickWatch().silenceMs);
+        QCOMPARE(results(s), QStringList{resultLine(1, 1, 1)});
+        QCOMPARE(loggedFrames(s.log()).last(), QByteArray::fromHex("FD000102"));
+        QTRY_COMPARE(c.chip.frameCount(), 2);
+    }
+
+    void aSynthesisSpokenForAFaceIsWatchedToo() {
+        SessionFixture s;
+        s.setTiming(quickWatch());
+        ChipOnLine c;
+        c.chip.setTimeScale(500);
+        c.chip.setHangAfter(2);
+        QVERIFY(c.line.open(s.dir(), 1));
+        QVERIFY(s.session().selectPort(0));
+        QSignalSpy spoken(&s.session(), &session::ConsoleSession::spoken);
+        QSignalSpy hangs(&s.session(), &session::ConsoleSession::chipHangRecorded);
+        s.text().setText(QStringLiteral("欢迎"));
+        QCOMPARE(s.session().speak(), session::ConsoleSession::SelectionSend::Sent);
+        QVERIFY(spoken.wait(3000));
+        // The second one hangs the chip: no idle reply, and the verdict.
+        s.session().speak();
+        QVERIFY(hangs.wait(5000));
+        QCOMPARE(spoken.size(), 1);
+        s.session().stop();
+    }
+
     void aLostAnswerDoesNotStopALongTextOverUsb() {
         SessionFixture s(SessionFixture::emulatedBridge());
         session::ConsoleSession::Timing t;
