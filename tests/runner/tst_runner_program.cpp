@@ -3,6 +3,7 @@
 // file, LOG.txt, the JUnit report, the reply times) and its exit code.
 #include "common/link_helpers.h"
 #include "common/log_helpers.h"
+#include "common/tshark_helpers.h"
 #include "junit_helpers.h"
 #include "tools/script_frames.h"
 
@@ -253,6 +254,48 @@ private slots:
         QVERIFY(!suite.cases.isEmpty());
         QCOMPARE(suite.count(u"failure"_qs), 0);
         QVERIFY(run.err().contains(u"SIGTERM"_qs));
+    }
+
+    void aKilledRunLeavesItsCaptureReadable() {
+        QAV_REQUIRE_TSHARK();
+        Folder folder;
+        folder.writeCrashTexts();
+        EmulatorProcess chip(folder.path(), 50);
+        QVERIFY(chip.ready());
+        const double start = double(QDateTime::currentMSecsSinceEpoch()) / 1000 - 0.001;
+        Runner run(folder, {u"crash-test"_qs, u"--quiet"_qs});
+        QTRY_VERIFY_WITH_TIMEOUT(folder.results().size() >= 3, 20000);
+        run.process().kill(); // as a power cut or kill -9 would end it
+        QVERIFY(run.process().waitForFinished(5000));
+        const double end = double(QDateTime::currentMSecsSinceEpoch()) / 1000 + 0.001;
+
+        const QStringList captures =
+            QDir(folder.path()).entryList({QStringLiteral("LOG-capture-*.pcapng")}, QDir::Files);
+        QCOMPARE(captures.size(), 1);
+        // The journal of the killed run is beside it, under the same stem.
+        QCOMPARE(folder.journals(), QStringList{QString(captures.first())
+                                                    .replace(u"LOG-capture-"_qs, u"LOG-journal-"_qs)
+                                                    .replace(u".pcapng"_qs, u".txt"_qs)});
+        const TsharkOutput out = tsharkFields(folder.file(captures.first()),
+                                              {u"frame.time_epoch"_qs, u"qav7120.direction"_qs,
+                                               u"qav7120.frame"_qs, u"qav7120.reply"_qs});
+        QVERIFY2(!out.luaError(), qPrintable(out.diagnosis()));
+        QVERIFY(out.rows.size() >= 6);
+        // The first step's frame went out first, and the chip answered it.
+        QCOMPARE(out.rows.at(0).at(1), u"2"_qs);
+        QCOMPARE(out.rows.at(0).at(2), QString::fromLatin1(kFirstCrashStep.toHex()));
+        QCOMPARE(out.rows.at(1).at(1), u"1"_qs);
+        QVERIFY(out.rows.at(1).at(3).startsWith(u"0x41"_qs));
+        double last = start;
+        qsizetype frames = 0;
+        for (const QStringList& row : out.rows) {
+            const double at = row.at(0).toDouble();
+            QVERIFY2(at >= last && at <= end, qPrintable(row.join(u' ')));
+            last = at;
+            frames += row.at(2).isEmpty() ? 0 : 1;
+        }
+        // Every step the result file names is in the capture.
+        QVERIFY(frames >= folder.results().size());
     }
 
     void aLinkThatStaysAwayEndsTheRun() {
