@@ -87,7 +87,7 @@ Figures run() {
     QApplication::processEvents();
     fig.seconds = wall.elapsed() / 1000.0;
     fig.rssAfter = qav::test::residentMB();
-    fig.logMB = double(log.text().size()) * 2 / (1024 * 1024);
+    fig.logMB = double(log.size()) * 2 / (1024 * 1024);
     fig.boxMB = double(box.cachedChars()) * 2 / (1024 * 1024);
     fig.appendEarly = median(earlyShort);
     fig.appendLate = median(lateShort);

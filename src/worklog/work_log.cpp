@@ -132,14 +132,7 @@ void WorkLog::appendText(QStringView text, bool lineBreak) {
 void WorkLog::clear() {
     journal_.clear();
     index_.clear();
-    text_ = QString();
     emit cleared();
-}
-
-const QString& WorkLog::text() const {
-    const QByteArray bytes = journal_.read(0, journal_.size());
-    text_ = decodeLogText(bytes.constData(), bytes.size());
-    return text_;
 }
 
 QString WorkLog::line(qint64 line) const {

@@ -44,9 +44,6 @@ public:
     // The line and CR LF, in one entry.
     void appendLine(const QString& line);
     void clear();
-    // The whole text, read back from the journal: exact, but as slow as the
-    // log is long. The reference holds until the next call.
-    const QString& text() const;
 
     // Appends "导出数据", the whole log and a line break to the file, in GBK,
     // streamed from the journal. Returns the reason when the file cannot be
@@ -92,7 +89,6 @@ private:
     QString hexPrefix_;
     QByteArray hexPrefixBytes_;
     QByteArray encoded_; // reused for every entry
-    mutable QString text_;
 };
 
 } // namespace qav::worklog

@@ -43,6 +43,8 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 
 // Files of this process cannot grow past `bytes` while it lives, as on a full
 // disk: a write that would is refused (EFBIG, the signal is ignored).
+using qav::test::allText;
+
 class DiskFull {
 public:
     explicit DiskFull(qint64 bytes) {
@@ -100,7 +102,7 @@ private slots:
         log.removeJournal();
         QVERIFY(!QFile::exists(path));
         QCOMPARE(readAll(logFile), kHeadingGbk + kStopEntryGbk + "\r\n");
-        QCOMPARE(log.text(), frameEntry(kStopFrame, QString()));
+        QCOMPARE(allText(log), frameEntry(kStopFrame, QString()));
     }
 
     void linesAcrossManySegments() {
@@ -152,7 +154,7 @@ private slots:
         }
         for (qint64 from : {qint64(0), qint64(65'530), qint64(131'000), expected.size() - 7})
             QCOMPARE(log.text(from, from + 70'000), expected.mid(from, 70'000));
-        QCOMPARE(log.text(), expected);
+        QCOMPARE(allText(log), expected);
     }
 
     void recoversEndedRunsInOrder() {
@@ -219,8 +221,8 @@ private slots:
 
         const QByteArray all = kStopEntryGbk + kIdleGbk + "\r\n" + kStopEntryGbk;
         QCOMPARE(readAll(log.journalPath()), all.first(kStopEntryGbk.size() + 3));
-        QCOMPARE(log.text(), frameEntry(kStopFrame, QString()) + QStringLiteral("芯片空闲\r\n") +
-                                 frameEntry(kStopFrame, QString()));
+        QCOMPARE(allText(log), frameEntry(kStopFrame, QString()) + QStringLiteral("芯片空闲\r\n") +
+                                   frameEntry(kStopFrame, QString()));
         QCOMPARE(log.line(2), QStringLiteral("芯片空闲"));
         QCOMPARE(problems.size(), 1);
         QVERIFY(problems[0][0].toString().contains(log.journalPath()));
@@ -248,7 +250,7 @@ private slots:
             log.appendFrame(kStopFrame);
             log.append(QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
             QCOMPARE(log.unsavedBytes(), 92);
-            QCOMPARE(log.text(),
+            QCOMPARE(allText(log),
                      kStopEntry + QStringLiteral("芯片空闲\r\n") + kStopEntry + kStopEntry);
             QCOMPARE(problems.size(), 2);
             QVERIFY(problems[0][0].toString().startsWith(QStringLiteral("工作记录未能写入") +
@@ -264,7 +266,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readAll(path), qav::test::gbk(first), 5000);
         QCOMPARE(log.unsavedBytes(), 0);
         log.appendFrame(kStopFrame);
-        QCOMPARE(log.text(), first + kStopEntry);
+        QCOMPARE(allText(log), first + kStopEntry);
         QCOMPARE(log.line(7), QStringLiteral("工作记录未能写入磁盘，此处丢失 67 字节"));
         QCOMPARE(problems.size(), 2);
 
@@ -282,7 +284,7 @@ private slots:
         const QString second = first + kStopEntry + kStopEntry + kStopEntry +
                                QStringLiteral("工作记录未能写入磁盘，此处丢失 82 字节\r\n");
         QTRY_COMPARE_WITH_TIMEOUT(readAll(path), qav::test::gbk(second), 5000);
-        QCOMPARE(log.text(), second);
+        QCOMPARE(allText(log), second);
         QCOMPARE(problems.size(), 4);
     }
 

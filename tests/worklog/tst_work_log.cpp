@@ -36,7 +36,7 @@ private slots:
         log.setHexPrefix(prefix);
         log.appendFrame(frame);
         log.appendFrame(frame); // each entry on lines of its own
-        QCOMPARE(log.text(), expected + expected);
+        QCOMPARE(allText(log), expected + expected);
     }
 
     void appendLineEndsTheLineOnce() {
@@ -44,7 +44,7 @@ private slots:
         QSignalSpy appended(&log, &worklog::WorkLog::appended);
         log.appendLine(QStringLiteral("串口COM1已重新打开"));
         log.appendLine(QString());
-        QCOMPARE(log.text(), QStringLiteral("串口COM1已重新打开\r\n\r\n"));
+        QCOMPARE(allText(log), QStringLiteral("串口COM1已重新打开\r\n\r\n"));
         QCOMPARE(appended.size(), 2);
         QCOMPARE(log.lineCount(), 3);
         // Longer than one piece of an entry: the break comes once, at the end.
