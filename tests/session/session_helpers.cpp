@@ -5,35 +5,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <algorithm>
 
 namespace qav::test {
-
-void MemorySendText::setText(const QString& text) {
-    QString s = text;
-    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    s.replace(QLatin1String("\n"), QLatin1String("\r\n"));
-    text_ = s;
-    start_ = length_ = 0;
-}
-
-// An offset between CR and LF counts as the offset before the CR.
-qsizetype MemorySendText::outsidePair(qsizetype offset) const {
-    offset = std::clamp<qsizetype>(offset, 0, text_.size());
-    if (offset > 0 && offset < text_.size() && text_[offset - 1] == u'\r' && text_[offset] == u'\n')
-        --offset;
-    return offset;
-}
-
-void MemorySendText::setSelStart(qsizetype start) {
-    start_ = outsidePair(start);
-    length_ = 0;
-}
-
-void MemorySendText::setSelLength(qsizetype length) {
-    length_ = outsidePair(start_ + std::max<qsizetype>(length, 0)) - start_;
-}
 
 SessionFixture::SessionFixture(std::unique_ptr<link::HidBridge> bridge)
     : previousDir_(QDir::currentPath()) {

@@ -19,7 +19,7 @@
 #include "common/log_helpers.h"
 #include "session/console_session.h"
 #include "session/message_sink.h"
-#include "session/send_text.h"
+#include "session/text_buffer.h"
 
 #include <QByteArray>
 #include <QString>
@@ -42,30 +42,11 @@ inline const QString kTableMessage = QStringLiteral(
 // A frame that a stop took back before it went out.
 inline const QString kDroppedLine = QStringLiteral("操作失败：已停止，本帧未发出\r\n");
 
-// The send text area held in a string, counted as the window's text box
-// counts it: line breaks are CR LF (a lone CR or LF becomes one), selection
-// start and length are in those units, a selection never starts or ends
-// between CR and LF, and setting the start collapses the selection.
-class MemorySendText : public session::SendText {
+// The send text area in memory, as the runner has it, and how often the
+// session asked for the text box's focus.
+class MemorySendText : public session::TextBuffer {
 public:
-    QString text() const override { return text_; }
-    void setText(const QString& text) override;
-    qsizetype length() const override { return text_.size(); }
-
-    qsizetype selStart() const override { return start_; }
-    qsizetype selLength() const override { return length_; }
-    void setSelStart(qsizetype start) override;
-    void setSelLength(qsizetype length) override;
-    QString selectedText() const override { return text_.mid(start_, length_); }
-
-    int focusRequests = 0; // the session asked for the text box's focus
-
-private:
-    qsizetype outsidePair(qsizetype offset) const;
-
-    QString text_;
-    qsizetype start_ = 0;
-    qsizetype length_ = 0;
+    int focusRequests = 0;
 };
 
 class SessionFixture {

@@ -182,7 +182,7 @@ private slots:
         QSignalSpy spontaneous(&chip, &ChipModel::spontaneousReply);
         chip.handleFrame(synth(QStringLiteral("[s5]一二三四五六七八九十"))); // ~2.3 s, 46 ms here
         chip.handleFrame(hex("FD000103"));
-        QTest::qWait(150);
+        QTest::qWait(150); // paused: no idle report comes
         QVERIFY(spontaneous.isEmpty());
         chip.handleFrame(hex("FD000104"));
         QTRY_COMPARE(spontaneous.size(), 1);
@@ -191,7 +191,7 @@ private slots:
         chip.handleFrame(synth(QStringLiteral("一二三四五六七八九十")));
         chip.handleFrame(synth(QStringLiteral("一二三四五六七八九十")));
         QTRY_COMPARE(spontaneous.size(), 2);
-        QTest::qWait(150);
+        QTest::qWait(150); // and no second one comes
         QCOMPARE(spontaneous.size(), 2);
     }
 };

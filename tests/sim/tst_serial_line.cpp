@@ -34,7 +34,7 @@ private slots:
         // Sent in two writes, as the console sends long frames.
         const QByteArray frame = hex("FD000A0101") + QByteArray("hello wo");
         client.write(frame.first(6));
-        QTest::qWait(30);
+        QTest::qWait(30); // a gap between the two writes, not a wait for an event
         client.write(frame.sliced(6));
         QTRY_VERIFY(client.received().startsWith(hex("41")));
         QTRY_COMPARE(client.received(), hex("414F"));
@@ -88,7 +88,7 @@ private slots:
         QVERIFY(line.open(dir.path(), 1));
         Client client(line.linkPath());
         client.write(hex("FD000501"));
-        QTest::qWait(20);
+        QTest::qWait(20); // nothing is answered before the frame timeout
         QVERIFY(client.received().isEmpty());
         QTRY_COMPARE(client.received(), hex("45"));
         client.write(hex("FD000000"));
@@ -112,7 +112,7 @@ private slots:
         // The idle report of that text finds nobody and must not wait for
         // the next opener.
         QTRY_VERIFY(!line.clientConnected());
-        QTest::qWait(150);
+        QTest::qWait(150); // the idle report falls due while nobody listens
         Client second(line.linkPath());
         second.write(hex("FD000158"));
         QTRY_VERIFY(second.received().startsWith(hex("4153")));

@@ -232,13 +232,13 @@ private slots:
             if (s.label == "1")
                 player.start(slow, [&](const TestStep& t) { seen << t.label; });
         });
-        QTest::qWait(30);
+        QTest::qWait(30);                             // no step of the old list follows
         QCOMPARE(seen, QStringList({"0", "1", "x"})); // the old list's wait is gone
         player.start(two, [&](const TestStep& s) {
             seen << s.label;
             player.stop();
         });
-        QTest::qWait(30);
+        QTest::qWait(30); // nothing follows a step that stopped the player
         QCOMPARE(seen.size(), 4);
         QVERIFY(!player.isRunning());
     }
