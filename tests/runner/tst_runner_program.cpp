@@ -294,8 +294,12 @@ private slots:
             last = at;
             frames += row.at(2).isEmpty() ? 0 : 1;
         }
-        // Every step the result file names is in the capture.
-        QVERIFY(frames >= folder.results().size());
+        // Every step the result file names is in the capture, but the last
+        // when the kill came between its line and its frame leaving the port.
+        QVERIFY2(
+            frames + 1 >= folder.results().size(),
+            qPrintable(
+                QStringLiteral("%1 frames, %2 steps").arg(frames).arg(folder.results().size())));
     }
 
     void aLinkThatStaysAwayEndsTheRun() {
