@@ -81,22 +81,8 @@ void JUnitReport::endCase(qint64 endMs) {
     ++cases_;
 }
 
-std::optional<QString> JUnitReport::write(const QString& path, const Suite& suite, qint64 endMs) {
-    endCase(endMs);
-    if (!spool_.isOpen())
-        return QStringLiteral("no spool");
-    spoolWriter_.writeEndDocument();
-    if (!spool_.flush())
-        return spool_.errorString();
-    if (spoolWriter_.hasError())
-        return QStringLiteral("the spool %1 could not be written").arg(spool_.fileName());
-
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return out.errorString();
-    QXmlStreamWriter w(&out);
-    w.setAutoFormatting(true);
-    w.writeStartDocument();
+// testsuites and testsuite with their counts, and the suite's properties.
+void JUnitReport::writeSuiteHead(QXmlStreamWriter& w, const Suite& suite) const {
     w.writeStartElement(QStringLiteral("testsuites"));
     w.writeAttribute(QStringLiteral("name"), suite.name);
     w.writeAttribute(QStringLiteral("tests"), QString::number(cases_));
@@ -120,8 +106,10 @@ std::optional<QString> JUnitReport::write(const QString& path, const Suite& suit
         w.writeEndElement();
     }
     w.writeEndElement();
+}
 
-    // The spooled cases, token by token, without their wrapper.
+// The spooled cases, token by token, without their wrapper.
+std::optional<QString> JUnitReport::copySpooledCases(QXmlStreamWriter& w) {
     spool_.seek(0);
     QXmlStreamReader r(&spool_);
     int depth = 0;
@@ -138,6 +126,28 @@ std::optional<QString> JUnitReport::write(const QString& path, const Suite& suit
     if (r.hasError())
         return QStringLiteral("the spool %1 could not be read: %2")
             .arg(spool_.fileName(), r.errorString());
+    return std::nullopt;
+}
+
+std::optional<QString> JUnitReport::write(const QString& path, const Suite& suite, qint64 endMs) {
+    endCase(endMs);
+    if (!spool_.isOpen())
+        return QStringLiteral("no spool");
+    spoolWriter_.writeEndDocument();
+    if (!spool_.flush())
+        return spool_.errorString();
+    if (spoolWriter_.hasError())
+        return QStringLiteral("the spool %1 could not be written").arg(spool_.fileName());
+
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return out.errorString();
+    QXmlStreamWriter w(&out);
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    writeSuiteHead(w, suite);
+    if (const auto fault = copySpooledCases(w))
+        return fault;
     w.writeEndDocument();
     if (w.hasError() || !out.commit())
         return out.errorString();

@@ -64,6 +64,8 @@ private:
         QList<Problem> problems;
     };
     void endCase(qint64 endMs);
+    void writeSuiteHead(QXmlStreamWriter& w, const Suite& suite) const;
+    std::optional<QString> copySpooledCases(QXmlStreamWriter& w);
 
     QTemporaryFile spool_;
     QXmlStreamWriter spoolWriter_;

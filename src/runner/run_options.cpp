@@ -76,6 +76,200 @@ std::optional<int> parseSeconds(const QString& text) {
     return int(ms);
 }
 
+namespace {
+
+struct OptionSpec {
+    const char* name;
+    const char* help;
+    const char* valueName; // none for a switch
+};
+constexpr std::array kOptions{
+    OptionSpec{"port",
+               "COMn (a COMn entry in the working folder, else the n-th system port) or a "
+               "device path; COM1.",
+               "PORT"},
+    OptionSpec{"baud", "4800, 9600, 57600 or 115200; 9600.", "BAUD"},
+    OptionSpec{"usb", "Use the USB bridge instead of a serial port.", nullptr},
+    OptionSpec{"dir", "The working folder; the current one.", "DIR"},
+    OptionSpec{"encoding", "gb2312, gbk, big5, utf16le or utf16be; gbk.", "ENCODING"},
+    OptionSpec{"text", "The send text from FILE (UTF-8 or GBK).", "FILE"},
+    OptionSpec{"say", "The send text itself.", "TEXT"},
+    OptionSpec{"duration", "How long the test runs: 90s, 30m, 24h. Without it, until stopped.",
+               "TIME"},
+    OptionSpec{"base-ms", "Interrupted play's base delay; 1000.", "MS"},
+    OptionSpec{"passes", "Interrupted play's passes per cycle; 100.", "N"},
+    OptionSpec{"silence", "Ask the chip after this long without a byte from it; 60.", "SECONDS"},
+    OptionSpec{"link-timeout", "Give up when a lost link is not back within TIME; 10m.", "TIME"},
+    OptionSpec{"junit", "Write a JUnit report to FILE.", "FILE"},
+    OptionSpec{"timing", "Write the reply times of every frame to FILE (CSV).", "FILE"},
+    OptionSpec{"quiet", "No progress line on standard error.", nullptr},
+};
+
+// Reads the options of a parsed command line into RunOptions; each step
+// gives what is wrong, or nothing.
+class OptionReader {
+public:
+    OptionReader(const QCommandLineParser& parser, const QString& startDir, RunOptions& options)
+        : p_(parser), startDir_(startDir), o_(options) {}
+
+    using Fault = std::optional<QString>;
+    Fault test();
+    Fault link();
+    Fault text();
+    Fault times();
+    Fault reports();
+
+private:
+    bool isSet(const char* name) const { return p_.isSet(QLatin1String(name)); }
+    QString value(const char* name) const { return p_.value(QLatin1String(name)); }
+    Fault path(const char* name, QString& into) const;
+    Fault interruptSetting(const char* name, int& into) const;
+
+    const QCommandLineParser& p_;
+    const QString& startDir_;
+    RunOptions& o_;
+};
+
+OptionReader::Fault OptionReader::test() {
+    const QStringList positional = p_.positionalArguments();
+    if (positional.isEmpty())
+        return QStringLiteral("which test? crash-test, continuous-play, interrupted-play, "
+                              "script-123, script-45 or speak");
+    if (positional.size() > 1)
+        return QStringLiteral("one test at a time, not: %1").arg(positional.join(u' '));
+    for (const auto& t : kTests)
+        if (positional.first() == QLatin1String(t.name)) {
+            o_.test = t.test;
+            return std::nullopt;
+        }
+    return QStringLiteral("unknown test: %1").arg(positional.first());
+}
+
+OptionReader::Fault OptionReader::link() {
+    o_.usb = isSet("usb");
+    if (o_.usb && (isSet("port") || isSet("baud")))
+        return QStringLiteral("--usb takes neither --port nor --baud");
+    if (o_.usb && o_.test == Test::CrashTest)
+        return QStringLiteral("crash-test runs on a serial port: the chip's idle reply runs "
+                              "each step, and the bridge does not pass it on");
+    if (isSet("port")) {
+        o_.port = value("port");
+        static const QRegularExpression comForm(QStringLiteral("^COM(\\d+)$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        if (const auto m = comForm.match(o_.port); m.hasMatch()) {
+            o_.comNumber = m.captured(1).toInt();
+            if (o_.comNumber < 1 || o_.comNumber > 20)
+                return QStringLiteral("--port %1: COM1 to COM20").arg(o_.port);
+        } else if (o_.port.isEmpty()) {
+            return QStringLiteral("--port: COMn or a device path");
+        } else {
+            o_.comNumber = 0;
+            o_.device = absoluteFrom(startDir_, o_.port);
+        }
+    }
+    if (isSet("baud")) {
+        bool ok = false;
+        o_.baud = value("baud").toInt(&ok);
+        if (!ok || std::find(kBauds.begin(), kBauds.end(), o_.baud) == kBauds.end())
+            return QStringLiteral("--baud %1: 4800, 9600, 57600 or 115200").arg(value("baud"));
+    }
+    o_.folder = absoluteFrom(startDir_, isSet("dir") ? value("dir") : QString());
+    return std::nullopt;
+}
+
+OptionReader::Fault OptionReader::text() {
+    if (isSet("encoding")) {
+        o_.encoding = -1;
+        for (int code = 0; code < int(kEncodings.size()); ++code)
+            if (value("encoding")
+                    .compare(QLatin1String(kEncodings[std::size_t(code)]), Qt::CaseInsensitive) ==
+                0)
+                o_.encoding = code;
+        if (o_.encoding < 0)
+            return QStringLiteral("--encoding %1: gb2312, gbk, big5, utf16le or utf16be")
+                .arg(value("encoding"));
+    }
+    if (isSet("text") && isSet("say"))
+        return QStringLiteral("--text and --say both give the send text; choose one");
+    if (const Fault fault = path("text", o_.textFile))
+        return fault;
+    if (isSet("say")) {
+        if (value("say").isEmpty())
+            return QStringLiteral("--say: an empty text sends nothing");
+        o_.say = value("say");
+    }
+    const bool ownText =
+        o_.test == Test::CrashTest || o_.test == Test::Script123 || o_.test == Test::Script45;
+    if (ownText && (isSet("text") || isSet("say")))
+        return QStringLiteral("%1 speaks its own texts; --text and --say are for speak, "
+                              "continuous-play and interrupted-play")
+            .arg(testName(o_.test));
+    return std::nullopt;
+}
+
+OptionReader::Fault OptionReader::times() {
+    if (isSet("duration")) {
+        o_.durationMs = parseDuration(value("duration"));
+        if (!o_.durationMs)
+            return QStringLiteral("--duration %1: a time such as 90s, 30m or 24h")
+                .arg(value("duration"));
+    }
+    if (o_.test != Test::InterruptedPlay && (isSet("base-ms") || isSet("passes")))
+        return QStringLiteral("--base-ms and --passes belong to interrupted-play");
+    if (const Fault fault = interruptSetting("base-ms", o_.baseMs))
+        return fault;
+    if (const Fault fault = interruptSetting("passes", o_.passes))
+        return fault;
+    if (isSet("silence")) {
+        o_.silenceMs = parseSeconds(value("silence"));
+        if (!o_.silenceMs)
+            return QStringLiteral("--silence %1: seconds greater than 0, such as 60 or 0.5")
+                .arg(value("silence"));
+    }
+    if (isSet("link-timeout")) {
+        const auto ms = parseDuration(value("link-timeout"));
+        if (!ms)
+            return QStringLiteral("--link-timeout %1: a time such as 90s, 30m or 24h")
+                .arg(value("link-timeout"));
+        o_.linkTimeoutMs = *ms;
+    }
+    return std::nullopt;
+}
+
+OptionReader::Fault OptionReader::reports() {
+    if (const Fault fault = path("junit", o_.junitPath))
+        return fault;
+    if (const Fault fault = path("timing", o_.timingPath))
+        return fault;
+    if (!o_.junitPath.isEmpty() && o_.junitPath == o_.timingPath)
+        return QStringLiteral("--junit and --timing name the same file");
+    o_.quiet = isSet("quiet");
+    return std::nullopt;
+}
+
+// A file named by the option, made absolute; left alone when not given.
+OptionReader::Fault OptionReader::path(const char* name, QString& into) const {
+    if (!isSet(name))
+        return std::nullopt;
+    if (value(name).isEmpty())
+        return QStringLiteral("--%1: a file name").arg(QLatin1String(name));
+    into = absoluteFrom(startDir_, value(name));
+    return std::nullopt;
+}
+
+OptionReader::Fault OptionReader::interruptSetting(const char* name, int& into) const {
+    if (!isSet(name))
+        return std::nullopt;
+    const auto setting = tools::readInterruptSetting(value(name));
+    if (!setting)
+        return QStringLiteral("--%1 %2: a whole number from 0 to 32767")
+            .arg(QLatin1String(name), value(name));
+    into = *setting;
+    return std::nullopt;
+}
+
+} // namespace
+
 ParsedCommandLine parseCommandLine(const QStringList& arguments, const QString& startDir) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -83,66 +277,19 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments, const QString& 
         "TEST: crash-test, continuous-play, interrupted-play, script-123, script-45 or speak."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("COMn (a COMn entry in the working folder, else "
-                                                 "the n-th system port) or a device path; COM1."),
-                                  QStringLiteral("PORT"));
-    const QCommandLineOption baud(QStringLiteral("baud"),
-                                  QStringLiteral("4800, 9600, 57600 or 115200; 9600."),
-                                  QStringLiteral("BAUD"));
-    const QCommandLineOption usb(QStringLiteral("usb"),
-                                 QStringLiteral("Use the USB bridge instead of a serial port."));
-    const QCommandLineOption dir(QStringLiteral("dir"),
-                                 QStringLiteral("The working folder; the current one."),
-                                 QStringLiteral("DIR"));
-    const QCommandLineOption encoding(QStringLiteral("encoding"),
-                                      QStringLiteral("gb2312, gbk, big5, utf16le or utf16be; gbk."),
-                                      QStringLiteral("ENCODING"));
-    const QCommandLineOption text(QStringLiteral("text"),
-                                  QStringLiteral("The send text from FILE (UTF-8 or GBK)."),
-                                  QStringLiteral("FILE"));
-    const QCommandLineOption say(QStringLiteral("say"), QStringLiteral("The send text itself."),
-                                 QStringLiteral("TEXT"));
-    const QCommandLineOption duration(
-        QStringLiteral("duration"),
-        QStringLiteral("How long the test runs: 90s, 30m, 24h. Without it, until stopped."),
-        QStringLiteral("TIME"));
-    const QCommandLineOption baseMs(QStringLiteral("base-ms"),
-                                    QStringLiteral("Interrupted play's base delay; 1000."),
-                                    QStringLiteral("MS"));
-    const QCommandLineOption passes(QStringLiteral("passes"),
-                                    QStringLiteral("Interrupted play's passes per cycle; 100."),
-                                    QStringLiteral("N"));
-    const QCommandLineOption silence(
-        QStringLiteral("silence"),
-        QStringLiteral("Ask the chip after this long without a byte from it; 60."),
-        QStringLiteral("SECONDS"));
-    const QCommandLineOption linkTimeout(
-        QStringLiteral("link-timeout"),
-        QStringLiteral("Give up when a lost link is not back within TIME; 10m."),
-        QStringLiteral("TIME"));
-    const QCommandLineOption junit(QStringLiteral("junit"),
-                                   QStringLiteral("Write a JUnit report to FILE."),
-                                   QStringLiteral("FILE"));
-    const QCommandLineOption timing(QStringLiteral("timing"),
-                                    QStringLiteral("Write the reply times of every frame to FILE "
-                                                   "(CSV)."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"),
-                                   QStringLiteral("No progress line on standard error."));
-    parser.addOptions({port, baud, usb, dir, encoding, text, say, duration, baseMs, passes, silence,
-                       linkTimeout, junit, timing, quiet});
+    for (const OptionSpec& spec : kOptions)
+        parser.addOption(
+            spec.valueName
+                ? QCommandLineOption(QLatin1String(spec.name), QLatin1String(spec.help),
+                                     QLatin1String(spec.valueName))
+                : QCommandLineOption(QLatin1String(spec.name), QLatin1String(spec.help)));
     parser.addPositionalArgument(QStringLiteral("TEST"), QStringLiteral("The test to run."));
 
     ParsedCommandLine result;
-    auto fail = [&result](const QString& why) {
-        result.outcome = ParsedCommandLine::Outcome::Error;
-        result.text = why;
+    if (!parser.parse(arguments)) {
+        result.text = parser.errorText();
         return result;
-    };
-
-    if (!parser.parse(arguments))
-        return fail(parser.errorText());
+    }
     if (parser.isSet(help)) {
         result.outcome = ParsedCommandLine::Outcome::Help;
         result.text = parser.helpText();
@@ -154,131 +301,17 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments, const QString& 
     }
     // An option given twice would leave one of its values unused.
     for (const auto& option : parser.optionNames())
-        if (parser.optionNames().count(option) > 1)
-            return fail(QStringLiteral("--%1 is given more than once").arg(option));
-
-    RunOptions& o = result.options;
-    const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        return fail(QStringLiteral("which test? crash-test, continuous-play, interrupted-play, "
-                                   "script-123, script-45 or speak"));
-    if (positional.size() > 1)
-        return fail(QStringLiteral("one test at a time, not: %1").arg(positional.join(u' ')));
-    bool known = false;
-    for (const auto& t : kTests)
-        if (positional.first() == QLatin1String(t.name)) {
-            o.test = t.test;
-            known = true;
+        if (parser.optionNames().count(option) > 1) {
+            result.text = QStringLiteral("--%1 is given more than once").arg(option);
+            return result;
         }
-    if (!known)
-        return fail(QStringLiteral("unknown test: %1").arg(positional.first()));
-
-    o.usb = parser.isSet(usb);
-    if (o.usb && (parser.isSet(port) || parser.isSet(baud)))
-        return fail(QStringLiteral("--usb takes neither --port nor --baud"));
-    if (o.usb && o.test == Test::CrashTest)
-        return fail(QStringLiteral("crash-test runs on a serial port: the chip's idle reply runs "
-                                   "each step, and the bridge does not pass it on"));
-    if (parser.isSet(port)) {
-        o.port = parser.value(port);
-        static const QRegularExpression comForm(QStringLiteral("^COM(\\d+)$"),
-                                                QRegularExpression::CaseInsensitiveOption);
-        if (const auto m = comForm.match(o.port); m.hasMatch()) {
-            o.comNumber = m.captured(1).toInt();
-            if (o.comNumber < 1 || o.comNumber > 20)
-                return fail(QStringLiteral("--port %1: COM1 to COM20").arg(o.port));
-        } else if (o.port.isEmpty()) {
-            return fail(QStringLiteral("--port: COMn or a device path"));
-        } else {
-            o.comNumber = 0;
-            o.device = absoluteFrom(startDir, o.port);
+    OptionReader read(parser, startDir, result.options);
+    for (auto step : {&OptionReader::test, &OptionReader::link, &OptionReader::text,
+                      &OptionReader::times, &OptionReader::reports})
+        if (const auto fault = (read.*step)()) {
+            result.text = *fault;
+            return result;
         }
-    }
-    if (parser.isSet(baud)) {
-        bool ok = false;
-        o.baud = parser.value(baud).toInt(&ok);
-        if (!ok || std::find(kBauds.begin(), kBauds.end(), o.baud) == kBauds.end())
-            return fail(
-                QStringLiteral("--baud %1: 4800, 9600, 57600 or 115200").arg(parser.value(baud)));
-    }
-    o.folder = absoluteFrom(startDir, parser.isSet(dir) ? parser.value(dir) : QString());
-    if (parser.isSet(encoding)) {
-        o.encoding = -1;
-        for (int code = 0; code < int(kEncodings.size()); ++code)
-            if (parser.value(encoding).compare(QLatin1String(kEncodings[std::size_t(code)]),
-                                               Qt::CaseInsensitive) == 0)
-                o.encoding = code;
-        if (o.encoding < 0)
-            return fail(QStringLiteral("--encoding %1: gb2312, gbk, big5, utf16le or utf16be")
-                            .arg(parser.value(encoding)));
-    }
-    if (parser.isSet(text) && parser.isSet(say))
-        return fail(QStringLiteral("--text and --say both give the send text; choose one"));
-    if (parser.isSet(text)) {
-        if (parser.value(text).isEmpty())
-            return fail(QStringLiteral("--text: a file name"));
-        o.textFile = absoluteFrom(startDir, parser.value(text));
-    }
-    if (parser.isSet(say)) {
-        if (parser.value(say).isEmpty())
-            return fail(QStringLiteral("--say: an empty text sends nothing"));
-        o.say = parser.value(say);
-    }
-    const bool ownText =
-        o.test == Test::CrashTest || o.test == Test::Script123 || o.test == Test::Script45;
-    if (ownText && (parser.isSet(text) || parser.isSet(say)))
-        return fail(QStringLiteral("%1 speaks its own texts; --text and --say are for speak, "
-                                   "continuous-play and interrupted-play")
-                        .arg(testName(o.test)));
-    if (parser.isSet(duration)) {
-        o.durationMs = parseDuration(parser.value(duration));
-        if (!o.durationMs)
-            return fail(QStringLiteral("--duration %1: a time such as 90s, 30m or 24h")
-                            .arg(parser.value(duration)));
-    }
-    const bool interrupted = o.test == Test::InterruptedPlay;
-    if (!interrupted && (parser.isSet(baseMs) || parser.isSet(passes)))
-        return fail(QStringLiteral("--base-ms and --passes belong to interrupted-play"));
-    if (parser.isSet(baseMs)) {
-        const auto value = tools::readInterruptSetting(parser.value(baseMs));
-        if (!value)
-            return fail(QStringLiteral("--base-ms %1: a whole number from 0 to 32767")
-                            .arg(parser.value(baseMs)));
-        o.baseMs = *value;
-    }
-    if (parser.isSet(passes)) {
-        const auto value = tools::readInterruptSetting(parser.value(passes));
-        if (!value)
-            return fail(QStringLiteral("--passes %1: a whole number from 0 to 32767")
-                            .arg(parser.value(passes)));
-        o.passes = *value;
-    }
-    if (parser.isSet(silence)) {
-        o.silenceMs = parseSeconds(parser.value(silence));
-        if (!o.silenceMs)
-            return fail(QStringLiteral("--silence %1: seconds greater than 0, such as 60 or 0.5")
-                            .arg(parser.value(silence)));
-    }
-    if (parser.isSet(linkTimeout)) {
-        const auto value = parseDuration(parser.value(linkTimeout));
-        if (!value)
-            return fail(QStringLiteral("--link-timeout %1: a time such as 90s, 30m or 24h")
-                            .arg(parser.value(linkTimeout)));
-        o.linkTimeoutMs = *value;
-    }
-    if (parser.isSet(junit)) {
-        if (parser.value(junit).isEmpty())
-            return fail(QStringLiteral("--junit: a file name"));
-        o.junitPath = absoluteFrom(startDir, parser.value(junit));
-    }
-    if (parser.isSet(timing)) {
-        if (parser.value(timing).isEmpty())
-            return fail(QStringLiteral("--timing: a file name"));
-        o.timingPath = absoluteFrom(startDir, parser.value(timing));
-    }
-    if (!o.junitPath.isEmpty() && o.junitPath == o.timingPath)
-        return fail(QStringLiteral("--junit and --timing name the same file"));
-    o.quiet = parser.isSet(quiet);
     result.outcome = ParsedCommandLine::Outcome::Run;
     return result;
 }
