@@ -78,31 +78,31 @@ std::optional<int> parseSeconds(const QString& text) {
 
 namespace {
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     const char* help;
     const char* valueName; // none for a switch
 };
 constexpr std::array kOptions{
-    OptionSpec{"port",
-               "COMn (a COMn entry in the working folder, else the n-th system port) or a "
-               "device path; COM1.",
-               "PORT"},
-    OptionSpec{"baud", "4800, 9600, 57600 or 115200; 9600.", "BAUD"},
-    OptionSpec{"usb", "Use the USB bridge instead of a serial port.", nullptr},
-    OptionSpec{"dir", "The working folder; the current one.", "DIR"},
-    OptionSpec{"encoding", "gb2312, gbk, big5, utf16le or utf16be; gbk.", "ENCODING"},
-    OptionSpec{"text", "The send text from FILE (UTF-8 or GBK).", "FILE"},
-    OptionSpec{"say", "The send text itself.", "TEXT"},
-    OptionSpec{"duration", "How long the test runs: 90s, 30m, 24h. Without it, until stopped.",
-               "TIME"},
-    OptionSpec{"base-ms", "Interrupted play's base delay; 1000.", "MS"},
-    OptionSpec{"passes", "Interrupted play's passes per cycle; 100.", "N"},
-    OptionSpec{"silence", "Ask the chip after this long without a byte from it; 60.", "SECONDS"},
-    OptionSpec{"link-timeout", "Give up when a lost link is not back within TIME; 10m.", "TIME"},
-    OptionSpec{"junit", "Write a JUnit report to FILE.", "FILE"},
-    OptionSpec{"timing", "Write the reply times of every frame to FILE (CSV).", "FILE"},
-    OptionSpec{"quiet", "No progress line on standard error.", nullptr},
+    OptionRow{"port",
+              "COMn (a COMn entry in the working folder, else the n-th system port) or a "
+              "device path; COM1.",
+              "PORT"},
+    OptionRow{"baud", "4800, 9600, 57600 or 115200; 9600.", "BAUD"},
+    OptionRow{"usb", "Use the USB bridge instead of a serial port.", nullptr},
+    OptionRow{"dir", "The working folder; the current one.", "DIR"},
+    OptionRow{"encoding", "gb2312, gbk, big5, utf16le or utf16be; gbk.", "ENCODING"},
+    OptionRow{"text", "The send text from FILE (UTF-8 or GBK).", "FILE"},
+    OptionRow{"say", "The send text itself.", "TEXT"},
+    OptionRow{"duration", "How long the test runs: 90s, 30m, 24h. Without it, until stopped.",
+              "TIME"},
+    OptionRow{"base-ms", "Interrupted play's base delay; 1000.", "MS"},
+    OptionRow{"passes", "Interrupted play's passes per cycle; 100.", "N"},
+    OptionRow{"silence", "Ask the chip after this long without a byte from it; 60.", "SECONDS"},
+    OptionRow{"link-timeout", "Give up when a lost link is not back within TIME; 10m.", "TIME"},
+    OptionRow{"junit", "Write a JUnit report to FILE.", "FILE"},
+    OptionRow{"timing", "Write the reply times of every frame to FILE (CSV).", "FILE"},
+    OptionRow{"quiet", "No progress line on standard error.", nullptr},
 };
 
 // Reads the options of a parsed command line into RunOptions; each step
@@ -277,12 +277,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments, const QString& 
         "TEST: crash-test, continuous-play, interrupted-play, script-123, script-45 or speak."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    for (const OptionSpec& spec : kOptions)
+    for (const OptionRow& option : kOptions)
         parser.addOption(
-            spec.valueName
-                ? QCommandLineOption(QLatin1String(spec.name), QLatin1String(spec.help),
-                                     QLatin1String(spec.valueName))
-                : QCommandLineOption(QLatin1String(spec.name), QLatin1String(spec.help)));
+            option.valueName
+                ? QCommandLineOption(QLatin1String(option.name), QLatin1String(option.help),
+                                     QLatin1String(option.valueName))
+                : QCommandLineOption(QLatin1String(option.name), QLatin1String(option.help)));
     parser.addPositionalArgument(QStringLiteral("TEST"), QStringLiteral("The test to run."));
 
     ParsedCommandLine result;
