@@ -5,6 +5,7 @@
 // play shows in what the chip's next idle reply starts.
 #include "app/app_helpers.h"
 #include "app/form1.h"
+#include "common/hex_bytes.h"
 #include "common/link_helpers.h"
 #include "common/log_helpers.h"
 #include "demo/demo_texts.h"
@@ -23,13 +24,7 @@ using qav::test::allText;
 using qav::test::gbk;
 using qav::test::loggedFrames;
 
-namespace {
-
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
-
-} // namespace
+using qav::test::hex;
 
 class TstPanel : public QObject {
     Q_OBJECT

@@ -1,11 +1,14 @@
 // Putting frames back together from USB reports when the sender gave up on
 // one half-way or a report is damaged.
 
+#include "common/hex_bytes.h"
 #include "protocol/usb_packets.h"
 
 #include <QTest>
 
 using namespace qav::protocol;
+
+using qav::test::hex;
 
 namespace {
 
@@ -14,10 +17,6 @@ QByteArray countingFrame(int n) {
     for (int i = 0; i < n; ++i)
         frame[i] = char(i * 7 + 1);
     return frame;
-}
-
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
 }
 
 } // namespace

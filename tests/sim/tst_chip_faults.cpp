@@ -2,6 +2,7 @@
 // the power cycle that ends it, and idle reports left out.
 
 #include "chip_model.h"
+#include "common/hex_bytes.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -10,11 +11,9 @@
 using qav::sim::ChipModel;
 using State = ChipModel::State;
 
-namespace {
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
+using qav::test::hex;
 
+namespace {
 // A synthesis frame of a short English text (GBK).
 QByteArray synth(const QByteArray& text = "ab") {
     const int length = int(text.size()) + 2;

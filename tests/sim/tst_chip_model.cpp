@@ -1,4 +1,5 @@
 #include "chip_model.h"
+#include "common/hex_bytes.h"
 #include "common/log_helpers.h"
 
 #include <QElapsedTimer>
@@ -10,11 +11,9 @@ using qav::sim::ChipModel;
 using qav::test::gbk;
 using State = ChipModel::State;
 
-namespace {
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
+using qav::test::hex;
 
+namespace {
 QByteArray frame(quint8 command, int parameter = -1, const QByteArray& data = {}) {
     QByteArray body(1, char(command));
     if (parameter >= 0)

@@ -1,6 +1,7 @@
 // The qav7120-emulator program: its fault options, end to end over its
 // serial line, and what it says to bad values.
 
+#include "common/hex_bytes.h"
 #include "sim/sim_helpers.h"
 
 #include <QFileInfo>
@@ -11,11 +12,7 @@
 
 using qav::test::Client;
 
-namespace {
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
-} // namespace
+using qav::test::hex;
 
 class TestEmulatorProgram : public QObject {
     Q_OBJECT

@@ -1,3 +1,4 @@
+#include "common/hex_bytes.h"
 #include "frame_parser.h"
 
 #include <QRandomGenerator>
@@ -6,11 +7,9 @@
 using qav::sim::FrameParser;
 using Kind = FrameParser::Event::Kind;
 
-namespace {
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
+using qav::test::hex;
 
+namespace {
 QByteArray synthFrame(const QByteArray& text) {
     const int length = int(text.size()) + 2;
     QByteArray frame;

@@ -1,4 +1,5 @@
 #include "chip_model.h"
+#include "common/hex_bytes.h"
 #include "serial_line.h"
 #include "sim/sim_helpers.h"
 
@@ -11,11 +12,7 @@ using qav::sim::ChipModel;
 using qav::sim::SerialLine;
 using qav::test::Client;
 
-namespace {
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
-} // namespace
+using qav::test::hex;
 
 class TestSerialLine : public QObject {
     Q_OBJECT

@@ -1,4 +1,5 @@
 // Measuring, cutting and converting text into synthesis and cache-store frames.
+#include "common/hex_bytes.h"
 #include "synthesis/text_frame.h"
 
 #include <QFile>
@@ -10,11 +11,9 @@ using namespace qav::synthesis;
 using qav::protocol::Command;
 using qav::protocol::Encoding;
 
-namespace {
+using qav::test::hex;
 
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
+namespace {
 
 // A table file of the given size, all zero.
 void writeTable(const QString& folder, qsizetype size) {

@@ -1,15 +1,14 @@
 // The hex send area's parse and the two frames built from it.
+#include "common/hex_bytes.h"
 #include "tools/hex_parse.h"
 
 #include <QTest>
 
 using namespace qav::tools;
 
-namespace {
+using qav::test::hex;
 
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
+namespace {
 
 const QString kStartupText = QStringLiteral(
     "FD 00 1E 01 01 BB B6 D3 AD B9 DB BF B4 D3 EF D2 F4 BA CF B3 C9 CF B5 CD B3 B5 C4 D1 DD CA "

@@ -1,5 +1,6 @@
 // The test tools without a window: step lists, crash steps, file reading,
 // settings, and the step player's handling of a step that stops or restarts it.
+#include "common/hex_bytes.h"
 #include "common/log_helpers.h"
 #include "synthesis/gbk_text.h"
 #include "tools/continuous_play.h"
@@ -20,11 +21,9 @@ using namespace qav::tools;
 using qav::test::gbk;
 namespace script = qav::test::script;
 
-namespace {
+using qav::test::hex;
 
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
+namespace {
 
 QStringList labels(const StepList& steps) {
     QStringList out;

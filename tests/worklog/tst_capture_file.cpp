@@ -1,5 +1,6 @@
 // The capture file's bytes: the pcapng blocks written out by hand, the file
 // as the writer leaves it, and what it does when the system refuses a write.
+#include "common/hex_bytes.h"
 #include "worklog/capture_file.h"
 #include "worklog/pcapng.h"
 
@@ -15,11 +16,9 @@ using qav::worklog::CaptureFile;
 using qav::worklog::PacketKind;
 namespace pcapng = qav::worklog::pcapng;
 
-namespace {
-QByteArray hex(const char* digits) {
-    return QByteArray::fromHex(digits);
-}
+using qav::test::hex;
 
+namespace {
 // Section header: magic, version 1.0, length -1, shb_userappl
 // "qav7120-console" (15 bytes and one of padding), opt_endofopt.
 const QByteArray kSectionHeader = hex("0a0d0d0a 34000000"

@@ -2,6 +2,7 @@
 // dissector (tests/common/tshark_helpers.h): the fields an engineer filters
 // on, the times, a capture cut short by a kill, malformed packets, and
 // thousands of random ones that must never raise a Lua error.
+#include "common/hex_bytes.h"
 #include "common/tshark_helpers.h"
 #include "worklog/capture_file.h"
 #include "worklog/pcapng.h"
@@ -18,11 +19,9 @@ using qav::worklog::CaptureFile;
 using qav::worklog::PacketKind;
 namespace pcapng = qav::worklog::pcapng;
 
-namespace {
-QByteArray hex(const char* digits) {
-    return QByteArray::fromHex(digits);
-}
+using qav::test::hex;
 
+namespace {
 QByteArray report(const char* digits) {
     QByteArray r = hex(digits);
     r.resize(33, '\0');
