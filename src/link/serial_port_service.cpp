@@ -94,8 +94,12 @@ bool SerialPortService::open() {
 bool SerialPortService::openDevice(const QString& path) {
     stopWatching();
     error_.clear();
-    if (port_->isOpen())
+    // The frame under way goes with the old device; without its end the
+    // link would wait for it for ever.
+    if (port_->isOpen()) {
         port_->close();
+        endFrame();
+    }
     openedFromFolder_ = false;
     return openPort(path);
 }

@@ -251,6 +251,30 @@ private slots:
         QVERIFY(port.largestBacklog() >= 4);
     }
 
+    // Another device opened while a frame is still in the port: the frame
+    // goes with the old device, and the link is free for the new one.
+    void openingAnotherDeviceFreesTheLink() {
+        LinkedLine line(1);
+        QVERIFY(line.linked);
+        PtyPort other;
+        SerialPortService port;
+        QVERIFY(port.setSettings(QStringLiteral("4000000,N,8,1")));
+        QVERIFY(port.open());
+        QSignalSpy done(&port, &Link::frameDone);
+        QSignalSpy drops(&port, &Link::frameDropped);
+        // More than the pseudo-terminal holds while nobody reads its far end.
+        port.writeFrame(pattern(100'000, 3));
+        port.writeFrame(pattern(30, 5));
+        QTRY_VERIFY(port.backlog() > 30); // the first is stuck in the port
+        QVERIFY(port.openDevice(other.slavePath()));
+        QCOMPARE(done.count(), 1);
+        QVERIFY(!port.busy());
+        QVERIFY(drops.isEmpty()); // the waiting frame went silently, as on a close
+        port.writeFrame(kStop);
+        QCOMPARE(other.read(4), kStop);
+        QTRY_COMPARE(done.count(), 2);
+    }
+
     // A stop takes back every frame that has not begun, each reported once; the
     // frame under way goes out whole, and what comes after the stop follows it.
     void dropWaitingKeepsTheFrameUnderWay() {
