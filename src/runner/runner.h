@@ -97,7 +97,6 @@ private:
     Terminal& terminal_;
     std::FILE* summaryOut_;
     TerminalMessageSink sink_;
-    session::TextBuffer text_;
     std::unique_ptr<session::ConsoleSession> session_;
     QString sendText_; // from --say or --text
     QString device_;   // the serial device the port opened

@@ -76,14 +76,14 @@ void Runner::complete() {
     bool fileProblem = false;
     const QDir folder(options_.folder);
     if (const auto error = session_->closeWorkFolder()) {
-        terminal_.message(QString::fromUtf8(session::ConsoleSession::kLogFile) +
+        terminal_.message(QString::fromUtf8(session::WorkFolder::kLogFile) +
                           QStringLiteral(": ") + *error);
         fileProblem = true;
     } else {
-        written << folder.filePath(QString::fromUtf8(session::ConsoleSession::kLogFile));
+        written << folder.filePath(QString::fromUtf8(session::WorkFolder::kLogFile));
     }
     if (options_.test == Test::CrashTest)
-        written << folder.filePath(QString::fromUtf8(session::ConsoleSession::kCrashResultFile));
+        written << folder.filePath(QString::fromUtf8(session::WorkFolder::kCrashResultFile));
 
     matcher_.settleAll();
     if (csv_.isOpen()) {
