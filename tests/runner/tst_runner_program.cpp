@@ -276,16 +276,20 @@ private slots:
         QCOMPARE(folder.journals(), QStringList{QString(captures.first())
                                                     .replace(u"LOG-capture-"_qs, u"LOG-journal-"_qs)
                                                     .replace(u".pcapng"_qs, u".txt"_qs)});
-        const TsharkOutput out = tsharkFields(folder.file(captures.first()),
-                                              {u"frame.time_epoch"_qs, u"qav7120.direction"_qs,
-                                               u"qav7120.frame"_qs, u"qav7120.reply"_qs});
+        const TsharkOutput out =
+            tsharkFields(folder.file(captures.first()),
+                         {u"frame.time_epoch"_qs, u"qav7120.direction"_qs, u"qav7120.frame"_qs,
+                          u"qav7120.reply"_qs, u"qav7120.event"_qs});
         QVERIFY2(!out.luaError(), qPrintable(out.diagnosis()));
-        QVERIFY(out.rows.size() >= 6);
+        QVERIFY(out.rows.size() >= 7);
+        // The test's start, with its port and settings, for the report page.
+        QCOMPARE(out.rows.at(0).at(4),
+                 u"测试开始 test=crash-test port=COM1 settings=9600,N,8,1"_qs);
         // The first step's frame went out first, and the chip answered it.
-        QCOMPARE(out.rows.at(0).at(1), u"2"_qs);
-        QCOMPARE(out.rows.at(0).at(2), QString::fromLatin1(kFirstCrashStep.toHex()));
-        QCOMPARE(out.rows.at(1).at(1), u"1"_qs);
-        QVERIFY(out.rows.at(1).at(3).startsWith(u"0x41"_qs));
+        QCOMPARE(out.rows.at(1).at(1), u"2"_qs);
+        QCOMPARE(out.rows.at(1).at(2), QString::fromLatin1(kFirstCrashStep.toHex()));
+        QCOMPARE(out.rows.at(2).at(1), u"1"_qs);
+        QVERIFY(out.rows.at(2).at(3).startsWith(u"0x41"_qs));
         double last = start;
         qsizetype frames = 0;
         for (const QStringList& row : out.rows) {
