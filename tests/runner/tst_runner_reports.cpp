@@ -4,7 +4,7 @@
 #include "junit_helpers.h"
 #include "runner/frame_timing.h"
 #include "runner/junit_report.h"
-#include "runner/percentiles.h"
+#include "report/percentiles.h"
 #include "runner/run_options.h"
 
 #include <QTemporaryDir>
@@ -13,6 +13,7 @@
 
 using namespace qav;
 using namespace qav::runner;
+using qav::report::Percentiles;
 
 namespace {
 
