@@ -200,6 +200,14 @@ const char* kScript = R"(
         ctx.setLineDash([]);
       },
       drawCallback: function (g, initial) {
+        // Where the chart and its bands are, in page pixels, for tools that check it.
+        var rect = target.getBoundingClientRect();
+        target.setAttribute('data-layout', JSON.stringify({
+          left: rect.left + window.scrollX, top: rect.top + window.scrollY, area: g.getArea(),
+          range: g.xAxisRange(), bands: d.bands.map(function (b) {
+            return [g.toDomXCoord(b[0]), g.toDomXCoord(b[1]), g.toDomXCoord(b[2])];
+          })
+        }));
         if (initial) {
           target.setAttribute('data-drawn', '1');
           drawn++;
@@ -218,7 +226,10 @@ const char* kScript = R"(
       });
     });
     if (d.counts.length) {
-      var bars = d.counts.map(function (c, k) { return [k * d.bin, c]; });
+      var from = 0;
+      while (d.counts[from] === 0)
+        from++;
+      var bars = d.counts.slice(from).map(function (c, k) { return [(from + k) * d.bin, c]; });
       bars.push([d.counts.length * d.bin, 0]);
       new Dygraph(document.getElementById('histogram-' + i), bars, {
         labels: ['frame\u2192idle (ms)', 'frames'], stepPlot: true, fillGraph: true,

@@ -83,4 +83,41 @@ inline void writeCrashRunWithAHang(const QString& path, qint64 startMs = kRunSta
     c.event(340000, QStringLiteral("清空"));
 }
 
+// An hour of a crash test: a step every 10 s, 0x41 after 40 ms and 0x4F
+// after 2 to 2.6 s; the chip hangs in the steps at 20 and 40 minutes, gets
+// its verdict 66 s later and is back five minutes after it hung. "清空" at
+// 10 minutes, the link lost at 50 and back at 52, "停止" at the end.
+inline constexpr qint64 kHangAtMs[] = {1'200'000, 2'400'000};
+inline constexpr qint64 kHangSilenceMs = 300'000;
+inline constexpr qint64 kVerdictAfterMs = 66'000;
+
+inline void writeHourWithTwoHangs(const QString& path, qint64 startMs = kRunStartMs) {
+    TimedCapture c(path, startMs);
+    c.event(0, QStringLiteral("测试开始 test=crash-test port=COM2 settings=115200,N,8,1"));
+    int hang = 0;
+    for (qint64 t = 10'000; t < 3'590'000; t += 10'000) {
+        c.frame(t, kSpeakFrame);
+        c.chip(t + 40, kReceived);
+        if (hang < 2 && t == kHangAtMs[hang]) {
+            c.event(t + kVerdictAfterMs,
+                    QStringLiteral("芯片死机：第 %1 次，无回传 66 秒").arg(hang + 1));
+            c.chip(t + kHangSilenceMs, kFresh);
+            c.event(t + kHangSilenceMs + 1,
+                    QStringLiteral("芯片已恢复：第 %1 次，无回传 300 秒").arg(hang + 1));
+            t += kHangSilenceMs;
+            ++hang;
+            continue;
+        }
+        c.chip(t + 2000 + (t / 10'000 % 7) * 100, kIdle);
+        if (t == 600'000)
+            c.event(t + 5000, QStringLiteral("清空"));
+        if (t == 3'000'000)
+            c.event(t + 5000, QStringLiteral("串口COM2已断开：设备已移除"));
+        if (t == 3'120'000)
+            c.event(t + 5000, QStringLiteral("串口COM2已重新打开"));
+    }
+    c.event(3'600'000, QStringLiteral("停止"));
+    c.frame(3'600'000, kStopFrame);
+}
+
 } // namespace qav::test
