@@ -79,6 +79,9 @@ std::optional<QString> Runner::checkFiles() {
     if (!options_.timingPath.isEmpty())
         if (auto why = writableTarget(options_.timingPath, QStringLiteral("--timing")))
             return why;
+    if (!options_.reportPath.isEmpty())
+        if (auto why = writableTarget(options_.reportPath, QStringLiteral("--report")))
+            return why;
     if (options_.test == Test::CrashTest) {
         QStringList missing;
         for (int i = 0; i < tools::kCrashTexts; ++i) {
