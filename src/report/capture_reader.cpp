@@ -40,8 +40,13 @@ bool CaptureReader::fill(qsizetype bytes) {
         filled_ -= at_;
         at_ = 0;
     }
-    if (buffer_.size() < std::max(bytes, kReadChunk))
-        buffer_.resize(std::max(bytes, kReadChunk));
+    // A chunk at a time, but no more than a small file holds.
+    qsizetype size = std::max(bytes, kReadChunk);
+    if (!device_.isSequential())
+        size =
+            std::max(bytes, qsizetype(std::min<qint64>(size, filled_ + device_.bytesAvailable())));
+    if (buffer_.size() < size)
+        buffer_.resize(size);
     while (filled_ < bytes && !eof_) {
         const qint64 n = device_.read(buffer_.data() + filled_, buffer_.size() - filled_);
         if (n <= 0)

@@ -109,7 +109,8 @@ Histogram idleHistogram(const std::vector<FrameRecord>& frames, int bins) {
     h.longest = *std::max_element(values.begin(), values.end());
     // A hang's frames, hundreds of times longer than the rest, would leave
     // every other frame in the first bin.
-    const double range = h.longest > 4 * *p99 ? 2 * double(*p99) : double(h.longest);
+    // A clock set back during the run gives times below zero: they count in the first bin.
+    const double range = std::max(0.0, h.longest > 4 * *p99 ? 2 * double(*p99) : double(h.longest));
     h.binMs = roundWidth(range / bins);
     h.counts.assign(std::size_t(range / h.binMs) + 1, 0);
     for (const float v : values) {

@@ -5,6 +5,7 @@
 #include "runner/runner.h"
 #include "session/console_session.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 namespace qav::runner {
@@ -110,7 +111,8 @@ void Runner::complete() {
                                                         QStringLiteral("the run has no capture"),
                                                         {}}
                                 : report::writeReport({capture}, options_.reportPath,
-                                                      QStringLiteral("qav7120-run"));
+                                                      QCoreApplication::applicationName() + u' ' +
+                                                          QCoreApplication::applicationVersion());
         if (report.fault != report::ReportOutcome::Fault::None) {
             terminal_.message(
                 QStringLiteral("--report %1: %2").arg(options_.reportPath, report.message));

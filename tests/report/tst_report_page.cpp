@@ -94,6 +94,11 @@ private slots:
         QCOMPARE(h.beyond, 1);
         QCOMPARE(h.longest, 400'000.0f);
         QCOMPARE(h.binMs, 100.0); // two 99th percentiles, 5080 ms, in 60 bins
+
+        // A clock set back under a run: times below zero count in the first bin.
+        h = idleHistogram({spoken(0, 40, -5000), spoken(1, 40, -20)}, 60);
+        QCOMPARE(h.counts, std::vector<qint64>{2});
+        QCOMPARE(h.beyond, 0);
     }
 
     // Everything the page shows is in the file; nothing in a capture can end
