@@ -70,6 +70,9 @@ ReducedChart reduceToColumns(const std::vector<FrameRecord>& frames, int columns
         for (const FrameRecord& f : frames)
             out.rows.push_back(
                 {f.sentMs, single(f.msToReceived), f.spoken ? single(f.msToIdle) : std::nullopt});
+        // In time order, as a chart needs them, even where the clock was set back.
+        std::stable_sort(out.rows.begin(), out.rows.end(),
+                         [](const ChartRow& a, const ChartRow& b) { return a.ms < b.ms; });
         return out;
     }
     const auto [earliest, latest] = std::minmax_element(

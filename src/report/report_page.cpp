@@ -115,6 +115,8 @@ QByteArray chartData(const CapturePage& page) {
         {QStringLiteral("bin"), page.histogram.binMs},
         {QStringLiteral("counts"), counts},
         {QStringLiteral("columnMs"), double(page.chart.columnMs)},
+        {QStringLiteral("span"),
+         QJsonArray{double(chartTime(run.firstMs.value_or(0))), double(chartTime(run.lastMs))}},
     };
     QByteArray json = QJsonDocument(rest).toJson(QJsonDocument::Compact);
     json.insert(1, "\"rows\":" + rows + ',');
@@ -168,12 +170,21 @@ const char* kScript = R"(
     var i = source.getAttribute('data-capture');
     var d = JSON.parse(source.textContent);
     var target = document.getElementById('chart-' + i);
+    function say(element, text) {
+      element.textContent = text;
+      element.style.height = 'auto';
+    }
     if (!d.rows.length) {
-      target.textContent = 'No frame in this capture.';
-      target.style.height = 'auto';
+      say(target, 'No frame in this capture.');
+      say(document.getElementById('histogram-' + i), 'No text got an idle reply.');
       return;
     }
     var rows = d.rows.map(function (r) { return [new Date(r[0]), r[1], r[2]]; });
+    // The chart spans the whole capture, so that a hang after the last frame shows too.
+    if (d.span[0] < d.rows[0][0])
+      rows.unshift([new Date(d.span[0]), null, null]);
+    if (d.span[1] > d.rows[d.rows.length - 1][0])
+      rows.push([new Date(d.span[1]), null, null]);
     var g = new Dygraph(target, rows, {
       labels: ['time', 'frame\u21920x41', 'frame\u2192idle'],
       customBars: true, labelsUTC: true, ylabel: 'ms', legend: 'always',
@@ -237,6 +248,8 @@ const char* kScript = R"(
         legend: 'always', labelsDiv: document.getElementById('histogram-legend-' + i),
         includeZero: true
       });
+    } else {
+      say(document.getElementById('histogram-' + i), 'No text got an idle reply.');
     }
   });
   document.body.setAttribute('data-charts-drawn', String(drawn));

@@ -177,6 +177,45 @@ private slots:
         qInfo("screenshot: %s", qPrintable(shot));
     }
 
+    // A chip that hung after the run's last frame and was not back by the
+    // end: its band still lies inside the chart, which spans the capture.
+    // An empty capture beside it says so instead of drawing.
+    void aHangAfterTheLastFrameAndAnEmptyCapture() {
+        QTemporaryDir dir;
+        const QString hung = dir.filePath(u"hung.pcapng"_qs);
+        {
+            TimedCapture c(hung);
+            c.frame(0, kSpeakFrame);
+            c.chip(40, kReceived);
+            c.event(66'040, u"芯片死机：2026-12-08 03:01:06，无回传 66 秒"_qs);
+            c.event(600'000, u"停止"_qs);
+        }
+        const QString empty = dir.filePath(u"empty.pcapng"_qs);
+        TimedCapture(empty).close();
+        const QString page = dir.filePath(u"report.html"_qs);
+        QCOMPARE(qav::report::writeReport({hung, empty}, page, u"t"_qs).fault,
+                 qav::report::ReportOutcome::Fault::None);
+        const BrowserRun dom =
+            runChromium(chromium_, dir.filePath(u"profile"_qs),
+                        {u"--dump-dom"_qs, QUrl::fromLocalFile(page).toString()});
+        QVERIFY(dom.finished);
+        QCOMPARE(consoleMessages(dom.console), QStringList());
+        const QString text = QString::fromUtf8(dom.dom);
+        QVERIFY(text.contains(u"<body data-charts-drawn=\"1\""_qs));
+        QVERIFY(text.contains(u"No frame in this capture."_qs));
+
+        QString layoutText = QRegularExpression(u"id=\"chart-0\"[^>]*data-layout=\"([^\"]*)\""_qs)
+                                 .match(text)
+                                 .captured(1);
+        layoutText.replace(u"&quot;"_qs, u"\""_qs);
+        const QJsonObject layout = QJsonDocument::fromJson(layoutText.toUtf8()).object();
+        const QJsonObject area = layout[u"area"_qs].toObject();
+        const double x0 = area[u"x"_qs].toDouble(), x1 = x0 + area[u"w"_qs].toDouble();
+        const QJsonArray band = layout[u"bands"_qs].toArray()[0].toArray();
+        QVERIFY2(band[1].toDouble() > x0 + 0.1 * (x1 - x0) && band[2].toDouble() <= x1 + 1,
+                 qPrintable(layoutText));
+    }
+
 private:
     QString chromium_;
 };
