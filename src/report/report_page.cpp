@@ -98,10 +98,10 @@ QByteArray chartData(const CapturePage& page) {
 
     const CaptureRun& run = page.run;
     QJsonArray bands;
-    for (const Hang& h : run.hangs)
-        bands.append(QJsonArray{double(chartTime(h.silentSinceMs)), double(chartTime(h.verdictMs)),
-                                double(chartTime(h.recoveryMs.value_or(run.lastMs))),
-                                h.recoveryMs.has_value()});
+    for (const Hang& hang : run.hangs)
+        bands.append(QJsonArray{
+            double(chartTime(hang.silentSinceMs)), double(chartTime(hang.verdictMs)),
+            double(chartTime(hang.recoveryMs.value_or(run.lastMs))), hang.recoveryMs.has_value()});
     QJsonArray marks;
     for (std::size_t i = 0; i < run.marks.size() && qsizetype(i) < kMostMarks; ++i)
         marks.append(QJsonArray{double(chartTime(run.marks[i].ms)),
