@@ -8,6 +8,7 @@
 #include "tools/script_frames.h"
 
 #include <QDateTime>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -313,6 +314,15 @@ private slots:
             frames + 1 >= folder.results().size(),
             qPrintable(
                 QStringLiteral("%1 frames, %2 steps").arg(frames).arg(folder.results().size())));
+
+        // The report reads the same capture: every text tshark saw is a step.
+        QProcess report;
+        report.start(QStringLiteral(QAV_REPORT_PATH),
+                     {u"-o"_qs, folder.file(u"page.html"_qs), folder.file(captures.first())});
+        QVERIFY(report.waitForFinished(60'000));
+        QCOMPARE(report.exitCode(), 0);
+        QVERIFY(QString::fromUtf8(folder.read(u"page.html"_qs))
+                    .contains(QStringLiteral("<td class=\"steps number\">%1</td>").arg(frames)));
     }
 
     void aLinkThatStaysAwayEndsTheRun() {
