@@ -99,6 +99,7 @@ constexpr std::array kOptions{
     OptionRow{"link-timeout", "Give up when a lost link is not back within TIME; 10m.", "TIME"},
     OptionRow{"junit", "Write a JUnit report to FILE.", "FILE"},
     OptionRow{"timing", "Write the reply times of every frame to FILE (CSV).", "FILE"},
+    OptionRow{"report", "Write the report page of the run's capture to FILE (HTML).", "FILE"},
     OptionRow{"quiet", "No progress line on standard error.", nullptr},
 };
 
@@ -236,8 +237,15 @@ OptionReader::Fault OptionReader::reports() {
         return fault;
     if (const Fault fault = path("timing", o_.timingPath))
         return fault;
-    if (!o_.junitPath.isEmpty() && o_.junitPath == o_.timingPath)
-        return QStringLiteral("--junit and --timing name the same file");
+    if (const Fault fault = path("report", o_.reportPath))
+        return fault;
+    const std::array<std::pair<const char*, const QString*>, 3> files{
+        {{"junit", &o_.junitPath}, {"timing", &o_.timingPath}, {"report", &o_.reportPath}}};
+    for (std::size_t i = 0; i < files.size(); ++i)
+        for (std::size_t j = i + 1; j < files.size(); ++j)
+            if (!files[i].second->isEmpty() && *files[i].second == *files[j].second)
+                return QStringLiteral("--%1 and --%2 name the same file")
+                    .arg(QLatin1String(files[i].first), QLatin1String(files[j].first));
     o_.quiet = isSet("quiet");
     return std::nullopt;
 }

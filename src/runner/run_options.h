@@ -41,6 +41,7 @@ struct RunOptions {
     qint64 linkTimeoutMs = 10 * 60 * 1000;
     QString junitPath; // absolute; empty when not asked for
     QString timingPath;
+    QString reportPath; // the report page of the run's capture
     bool quiet = false;
 };
 

@@ -20,20 +20,7 @@ namespace qav::runner {
 
 namespace {
 // Continuous play without --duration: the window's duration box as it starts.
-constexpr qsizetype kRecentEvents = 8;
-constexpr qsizetype kHexBytesShown = 16;
 constexpr int kProgressEveryMs = 1000;
-
-QString hexExcerpt(const QByteArray& frame) {
-    QString hex = QString::fromLatin1(frame.left(kHexBytesShown).toHex(' ').toUpper());
-    if (frame.size() > kHexBytesShown)
-        hex += QStringLiteral(" … (%1 bytes)").arg(frame.size());
-    return hex;
-}
-
-QString clockTime() {
-    return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz"));
-}
 
 // A folder, or the folder a file is written into, where files can be made.
 std::optional<QString> writableTarget(const QString& path, const QString& option) {
@@ -96,6 +83,9 @@ std::optional<QString> Runner::checkFiles() {
             return why;
     if (!options_.timingPath.isEmpty())
         if (auto why = writableTarget(options_.timingPath, QStringLiteral("--timing")))
+            return why;
+    if (!options_.reportPath.isEmpty())
+        if (auto why = writableTarget(options_.reportPath, QStringLiteral("--report")))
             return why;
     if (options_.test == Test::CrashTest) {
         QStringList missing;
@@ -270,16 +260,10 @@ void Runner::armDuration() {
     if (options_.test == Test::Speak) {
         junit_.addFailure(QStringLiteral("no idle reply within --duration"),
                           QStringLiteral("no idle reply within --duration\n") +
-                              recent_.join(u'\n'));
+                              recent_.lines().join(u'\n'));
         return finish(kChipHung, true, QStringLiteral("no idle reply within --duration"));
     }
     finish(passedOrHung(), true);
-}
-
-void Runner::remember(const QString& event) {
-    recent_.append(clockTime() + u' ' + event);
-    while (recent_.size() > kRecentEvents)
-        recent_.removeFirst();
 }
 
 void Runner::onFrameSent(const QByteArray& frame) {
@@ -288,13 +272,13 @@ void Runner::onFrameSent(const QByteArray& frame) {
         lastChipMs_ = now();
     }
     matcher_.frameSent(frame, stepName_, QDateTime::currentDateTime(), now());
-    remember(QStringLiteral("-> ") + hexExcerpt(frame));
+    recent_.frame(QDateTime::currentMSecsSinceEpoch(), frame);
 }
 
 void Runner::onReply(std::uint8_t code) {
     const qint64 t = now();
     matcher_.reply(code, t);
-    remember(QStringLiteral("<- %1").arg(code, 2, 16, QLatin1Char('0')).toUpper());
+    recent_.reply(QDateTime::currentMSecsSinceEpoch(), code);
     longestSilenceMs_ = std::max(longestSilenceMs_, t - lastChipMs_);
     lastChipMs_ = t;
     lastReply_ = code;
@@ -324,7 +308,7 @@ void Runner::onHang(const QString& line) {
     if (hangLines_.size() < kHangLinesKept)
         hangLines_ << line;
     junit_.addFailure(line, line + QStringLiteral("\nthe last frames before it:\n") +
-                                recent_.join(u'\n'));
+                                recent_.lines().join(u'\n'));
 }
 
 void Runner::onRecovery(const QString& line) {
