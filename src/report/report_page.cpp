@@ -25,15 +25,6 @@ QString localTime(qint64 ms) {
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-// 26:03:04
-QString clock(qint64 ms) {
-    const qint64 s = std::max<qint64>(ms, 0) / 1000;
-    return QStringLiteral("%1:%2:%3")
-        .arg(s / 3600)
-        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
 QString ms(const std::optional<qint64>& value) {
     return value ? QString::number(*value) + QStringLiteral(" ms") : none();
 }
@@ -408,11 +399,11 @@ QList<QPair<QString, QString>> summaryCells(const CaptureRun& run) {
         {QStringLiteral("port"), start ? orNone(start->port) : none()},
         {QStringLiteral("baud"), start ? orNone(start->baud()) : none()},
         {QStringLiteral("start"), run.firstMs ? localTime(*run.firstMs) : none()},
-        {QStringLiteral("duration"), run.firstMs ? clock(run.durationMs()) : none()},
+        {QStringLiteral("duration"), run.firstMs ? clockText(run.durationMs()) : none()},
         {QStringLiteral("steps"), QString::number(run.steps)},
         {QStringLiteral("hangs"), QString::number(run.hangs.size())},
         {QStringLiteral("mtbh"),
-         run.meanTimeBetweenHangsMs() ? clock(*run.meanTimeBetweenHangsMs()) : none()},
+         run.meanTimeBetweenHangsMs() ? clockText(*run.meanTimeBetweenHangsMs()) : none()},
         {QStringLiteral("received-median"), ms(run.toReceived.percentile(50))},
         {QStringLiteral("received-p99"), ms(run.toReceived.percentile(99))},
         {QStringLiteral("received-max"), ms(run.toReceived.max())},

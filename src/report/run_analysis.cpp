@@ -45,9 +45,17 @@ bool spokenCommand(const std::optional<std::uint8_t>& command) {
 }
 } // namespace
 
+QString clockText(qint64 ms) {
+    const qint64 s = std::max<qint64>(ms, 0) / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
 std::optional<RunStart> parseRunStart(const QString& event) {
     static const QRegularExpression form(
-        QStringLiteral("^测试开始 test=(\\S+) port=(\\S+) settings=(\\S+)$"));
+        QStringLiteral("^测试开始 test=(\\S+) port=(\\S+) settings=(\\d+,\\S*|HID)$"));
     const auto m = form.match(event);
     if (!m.hasMatch())
         return std::nullopt;

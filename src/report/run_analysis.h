@@ -53,7 +53,8 @@ struct Hang {
 };
 
 // The event a run records as it starts:
-// "测试开始 test=crash-test port=COM1 settings=9600,N,8,1".
+// "测试开始 test=crash-test port=COM1 settings=9600,N,8,1", or over the USB
+// bridge "测试开始 test=speak port=USB settings=HID".
 struct RunStart {
     QString test;
     QString port;
@@ -61,6 +62,9 @@ struct RunStart {
     QString baud() const { return settings.section(u',', 0, 0); }
 };
 std::optional<RunStart> parseRunStart(const QString& event);
+
+// A stretch of a run as hours, minutes and seconds: "26:03:04".
+QString clockText(qint64 ms);
 
 struct CaptureRun {
     QString path;

@@ -2,6 +2,7 @@
 // frame leaves, the log goes into LOG.txt, the reports are written and the
 // summary printed. Also the progress line, drawn while the run goes on.
 #include "report/report.h"
+#include "report/run_analysis.h"
 #include "runner/runner.h"
 #include "session/console_session.h"
 
@@ -11,14 +12,6 @@
 namespace qav::runner {
 
 namespace {
-// 1:02:03
-QString clock(qint64 ms) {
-    const qint64 s = std::max<qint64>(ms, 0) / 1000;
-    return QStringLiteral("%1:%2:%3")
-        .arg(s / 3600)
-        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(s % 60, 2, 10, QLatin1Char('0'));
-}
 
 QString seconds(qint64 ms) {
     return QString::number(double(ms) / 1000, 'f', 1) + QStringLiteral(" s");
@@ -79,8 +72,8 @@ void Runner::complete() {
     const QDir folder(options_.folder);
     const QString capture = session_->status().capturePath;
     if (const auto error = session_->closeWorkFolder()) {
-        terminal_.message(QString::fromUtf8(session::WorkFolder::kLogFile) +
-                          QStringLiteral(": ") + *error);
+        terminal_.message(QString::fromUtf8(session::WorkFolder::kLogFile) + QStringLiteral(": ") +
+                          *error);
         fileProblem = true;
     } else {
         written << folder.filePath(QString::fromUtf8(session::WorkFolder::kLogFile));
@@ -138,10 +131,11 @@ void Runner::showProgress() {
 
 QString Runner::progressLine() const {
     const qint64 elapsed = now();
-    QString line = testName(options_.test) + QStringLiteral("  ") + clock(elapsed);
+    QString line = testName(options_.test) + QStringLiteral("  ") + report::clockText(elapsed);
     std::optional<qint64> total = options_.durationMs;
     if (total)
-        line += QStringLiteral(" of %1, %2 left").arg(clock(*total), clock(*total - elapsed));
+        line += QStringLiteral(" of %1, %2 left")
+                    .arg(report::clockText(*total), report::clockText(*total - elapsed));
     else
         line += QStringLiteral(", until stopped");
     line += QStringLiteral("  steps %1  hangs %2").arg(steps_).arg(hangs_);
