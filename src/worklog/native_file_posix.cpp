@@ -20,6 +20,20 @@ int fd(FileHandle file) {
     return int(file);
 }
 
+// Calls write until size bytes are written, again when interrupted.
+template <typename Write> int writeFrom(qsizetype size, qsizetype& written, Write write) {
+    written = 0;
+    while (written < size) {
+        const ssize_t n = write();
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        written += n;
+    }
+    return 0;
+}
+
 FileKind kindOfMode(mode_t mode) {
     if (S_ISREG(mode))
         return FileKind::Plain;
@@ -119,30 +133,16 @@ bool stillNamed(FileHandle file, const QString& path) {
 }
 
 int writeAll(FileHandle file, const char* data, qsizetype size, qsizetype& written) {
-    written = 0;
-    while (written < size) {
-        const ssize_t n = ::write(fd(file), data + written, std::size_t(size - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        written += n;
-    }
-    return 0;
+    return writeFrom(size, written, [&] {
+        return ::write(fd(file), data + written, std::size_t(size - written));
+    });
 }
 
 int writeAt(FileHandle file, const char* data, qsizetype size, qint64 offset, qsizetype& written) {
-    written = 0;
-    while (written < size) {
-        const ssize_t n = ::pwrite(fd(file), data + written, std::size_t(size - written),
-                                   off_t(offset + written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        written += n;
-    }
-    return 0;
+    return writeFrom(size, written, [&] {
+        return ::pwrite(fd(file), data + written, std::size_t(size - written),
+                        off_t(offset + written));
+    });
 }
 
 int readAt(FileHandle file, char* data, qsizetype size, qint64 offset) {
