@@ -2,7 +2,7 @@
 // which of them the stored layout keeps hidden; and the wiring of each control
 // to its handler.
 #include "app/form1.h"
-#include "link/serial_port_service.h"
+#include "link/serial_link.h"
 #include "synthesis/tag_frames.h"
 
 #include <QCheckBox>
@@ -219,8 +219,7 @@ QLayout* Form1::buildCommandGrid() {
 
 QWidget* Form1::buildSettingsGroup() {
     auto* frame4 = group("Frame4", kFrame4);
-    Combo1 =
-        comboBox("Combo1", "端口号", numbered("COM%d", 1, link::SerialPortService::kPortCount));
+    Combo1 = comboBox("Combo1", "端口号", numbered("COM%d", 1, link::SerialLink::kPortCount));
     Combo2 = comboBox("Combo2", "波特率",
                       {u("波特率4800"), u("波特率9600"), u("波特率57600"), u("波特率115200")});
     Command27 = button("Command27", "同时发送");

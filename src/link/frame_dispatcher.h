@@ -23,8 +23,8 @@ public:
         if (!frame.isEmpty())
             active_->writeFrame(frame);
     }
-    // Frames still waiting for the active link are not sent (each gets its
-    // work-log line), so that what comes next goes out first.
+    // Frames still waiting for the active link are not sent (each is
+    // reported dropped), so that what comes next goes out first.
     void dropWaiting() { active_->dropWaiting(); }
 
 private:

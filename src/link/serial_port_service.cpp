@@ -8,7 +8,6 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 #include <algorithm>
-#include <cmath>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -17,7 +16,7 @@
 namespace qav::link {
 
 SerialPortService::SerialPortService(QObject* parent)
-    : Link(parent), port_(new QSerialPort(this)), replyPause_(new QTimer(this)),
+    : SerialLink(parent), port_(new QSerialPort(this)), replyPause_(new QTimer(this)),
       lineTime_(new QTimer(this)) {
     clock_.start();
     lineTime_->setSingleShot(true);
@@ -38,52 +37,6 @@ SerialPortService::SerialPortService(QObject* parent)
 SerialPortService::~SerialPortService() {
     if (port_->isOpen())
         port_->close();
-}
-
-void SerialPortService::setCommPort(int number) {
-    commPort_ = number;
-}
-
-bool SerialPortService::setSettings(const QString& settings) {
-    // baud, parity letter, data bits, stop bits: "9600,N,8,1"
-    const QStringList parts = settings.split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return false;
-    bool ok = false;
-    const qint32 baud = parts[0].trimmed().toInt(&ok);
-    if (!ok || baud <= 0)
-        return false;
-    const QString parity = parts[1].trimmed().toUpper();
-    if (parity.size() != 1 || !QStringLiteral("NEOMS").contains(parity))
-        return false;
-    const int dataBits = parts[2].trimmed().toInt(&ok);
-    if (!ok || dataBits < 5 || dataBits > 8)
-        return false;
-    const QString stop = parts[3].trimmed();
-    int stopBits = 0;
-    if (stop == QLatin1String("1"))
-        stopBits = 1;
-    else if (stop == QLatin1String("1.5"))
-        stopBits = 15;
-    else if (stop == QLatin1String("2"))
-        stopBits = 2;
-    else
-        return false;
-
-    baud_ = baud;
-    parity_ = parity.at(0).toLatin1();
-    dataBits_ = dataBits;
-    stopBits_ = stopBits;
-    return port_->isOpen() ? applySettings() : true;
-}
-
-QString SerialPortService::settings() const {
-    const QString stop = stopBits_ == 15 ? QStringLiteral("1.5") : QString::number(stopBits_);
-    return QStringLiteral("%1,%2,%3,%4")
-        .arg(baud_)
-        .arg(QLatin1Char(parity_))
-        .arg(dataBits_)
-        .arg(stop);
 }
 
 bool SerialPortService::applySettings() {
@@ -129,20 +82,24 @@ bool SerialPortService::open() {
     error_.clear();
     if (port_->isOpen())
         return true;
-    const QString name = resolvePortName(commPort_, QString(), systemPortsUsed_);
+    const QString name = resolvePortName(commPort(), QString(), systemPortsUsed_);
     if (name.isEmpty()) {
-        error_ = tr("COM%1 does not exist").arg(commPort_);
+        error_ = tr("COM%1 does not exist").arg(commPort());
         return false;
     }
-    openedFromFolder_ = name == folderEntry(commPort_, QString());
+    openedFromFolder_ = name == folderEntry(commPort(), QString());
     return openPort(name);
 }
 
 bool SerialPortService::openDevice(const QString& path) {
     stopWatching();
     error_.clear();
-    if (port_->isOpen())
+    // The frame under way goes with the old device; without its end the
+    // link would wait for it for ever.
+    if (port_->isOpen()) {
         port_->close();
+        endFrame();
+    }
     openedFromFolder_ = false;
     return openPort(path);
 }
@@ -170,7 +127,7 @@ void SerialPortService::close() {
     stopWatching();
     if (port_->isOpen())
         port_->close();
-    finishFrame();
+    endFrame();
 }
 
 bool SerialPortService::watching() const {
@@ -205,34 +162,11 @@ void SerialPortService::lookForLostPort() {
     emit back();
 }
 
-void SerialPortService::writeFrame(QByteArrayView frame) {
-    if (frame.isEmpty() || !port_->isOpen())
-        return;
-    queue_.enqueue(frame.toByteArray());
-    pump();
-}
-
-void SerialPortService::dropWaiting() {
-    const qsizetype dropped = queue_.size();
-    queue_.clear();
-    for (qsizetype i = 0; i < dropped; ++i)
-        emit workLogLine(QString::fromUtf8(kDroppedLine));
-}
-
 qint64 SerialPortService::backlog() const {
-    qint64 bytes = port_->isOpen() ? port_->bytesToWrite() : 0;
-    for (const QByteArray& frame : queue_)
-        bytes += frame.size();
-    return bytes;
+    return (port_->isOpen() ? port_->bytesToWrite() : 0) + waitingBytes();
 }
 
-// The next frame goes to the port, in one write or, above the split
-// threshold, in two that follow each other at once.
-void SerialPortService::pump() {
-    if (inFlight_ || queue_.isEmpty() || !port_->isOpen())
-        return;
-    const QByteArray frame = queue_.dequeue();
-    inFlight_ = true;
+void SerialPortService::startFrame(const QByteArray& frame) {
     const qint64 now = clock_.elapsed();
     lineFreeMs_ = std::max(now, lineFreeMs_) + frameTimeMs(frame.size());
     emit frameWritten(frame);
@@ -250,7 +184,7 @@ void SerialPortService::pump() {
 // The frame under way is done once the port has handed all of it to the
 // system and its time on the line has passed.
 void SerialPortService::onBytesWritten() {
-    if (!inFlight_)
+    if (!frameUnderWay())
         return;
     if (port_->isOpen() && port_->bytesToWrite() > 0)
         return; // bytesWritten comes again
@@ -259,27 +193,14 @@ void SerialPortService::onBytesWritten() {
         lineTime_->start(int(left));
         return;
     }
-    finishFrame();
+    endFrame();
 }
 
-void SerialPortService::finishFrame() {
+void SerialPortService::endFrame() {
     lineTime_->stop();
     if (!port_->isOpen())
-        queue_.clear(); // a frame for a closed port is dropped without a word
-    if (!inFlight_)
-        return;
-    inFlight_ = false;
-    emit frameDone();
-    pump();
-}
-
-// Start bit, data bits, parity and stop bits of each character, at the
-// line's speed; rounded up to whole milliseconds.
-int SerialPortService::frameTimeMs(qsizetype bytes) const {
-    const double stop = stopBits_ == 15 ? 1.5 : stopBits_;
-    const double bitsPerChar = 1 + dataBits_ + (parity_ == 'N' ? 0 : 1) + stop;
-    const double ms = double(bytes) * bitsPerChar * 1000.0 / std::max<qint32>(baud_, 1);
-    return int(std::ceil(ms));
+        discardWaiting(); // a frame for a closed port is dropped without a word
+    finishFrame();
 }
 
 void SerialPortService::setReceiveHeld(bool held) {
@@ -294,11 +215,11 @@ void SerialPortService::deliver() {
     if (droppedInBurst_ > 0) {
         const qint64 lost = droppedInBurst_;
         droppedInBurst_ = 0;
-        emit overrun(lost);
+        emit inputOverrun(lost);
     }
     QByteArray bytes;
     bytes.swap(received_);
-    emit received(bytes);
+    emit replyBytes(bytes);
 }
 
 void SerialPortService::readAvailable() {
@@ -306,7 +227,7 @@ void SerialPortService::readAvailable() {
     if (bytes.isEmpty())
         return;
     ioErrorsInARow_ = 0;
-    emit bytesRead(bytes);
+    emit traffic(Traffic::SerialIn, bytes);
     const qsizetype room = std::max<qsizetype>(0, kReceiveCapacity - received_.size());
     if (bytes.size() > room) {
         dropped_ += bytes.size() - room;
@@ -348,8 +269,8 @@ void SerialPortService::handleError(int error) {
     // hang-up the port's own error text is that of a later call, not the cause.
     error_ = hungUp ? tr("the line hung up") : port_->errorString();
     port_->close();
-    finishFrame();
-    watchedNumber_ = commPort_;
+    endFrame();
+    watchedNumber_ = commPort();
     watchedName_ = openedFromFolder_ ? QString() : openedName_;
     watch_->start();
     if (!lost_) {

@@ -46,12 +46,16 @@ void UsbLink::lookForBridge() {
     emit back();
 }
 
+// Byte 1 of an input report is the bridge's acknowledgement or the chip's
+// reply; a report too short to hold one carries nothing.
 void UsbLink::onReport(const QByteArray& report) {
-    emit reportRead(report);
-    if (report.size() >= 2 && std::uint8_t(report[1]) == protocol::reply::kBridgeAck)
+    emit traffic(Traffic::ReportIn, report);
+    if (report.size() < 2)
+        return;
+    if (std::uint8_t(report[1]) == protocol::reply::kBridgeAck)
         onAcknowledged();
     else
-        emit received(report);
+        emit replyBytes(report.mid(1, 1));
 }
 
 void UsbLink::onAcknowledged() {
@@ -60,17 +64,17 @@ void UsbLink::onAcknowledged() {
         timer_.stop();
         ++next_;
         state_ = State::Idle;
-        pump();
+        writeNextPacket();
         return;
     case State::AwaitingFrameAck:
         timer_.stop();
         state_ = State::Idle;
-        emit frameTaken(true);
-        pump();
+        emit frameTaken();
+        takeNext();
         return;
     case State::Idle:
         // Nobody waited for it; it still says the bridge is ready.
-        emit frameTaken(true);
+        emit frameTaken();
         return;
     }
 }
@@ -78,69 +82,42 @@ void UsbLink::onAcknowledged() {
 void UsbLink::onTimeout() {
     switch (state_) {
     case State::AwaitingPacketAck:
-        giveUpFrame(kAckTimeoutLine);
-        break;
+        giveUpFrame(DropReason::AckTimeout);
+        return;
     case State::AwaitingFrameAck:
         // The frame was written whole; its answer did not come.
         state_ = State::Idle;
-        emit frameTaken(false);
-        break;
+        emit ackExpired();
+        takeNext();
+        return;
     case State::Idle:
         return;
     }
-    pump();
 }
 
-void UsbLink::writeFrame(QByteArrayView frame) {
-    if (frame.isEmpty())
-        return;
-    queue_.enqueue(frame.toByteArray());
-    pump();
-}
-
-void UsbLink::dropWaiting() {
-    const qsizetype dropped = queue_.size();
-    queue_.clear();
-    for (qsizetype i = 0; i < dropped; ++i)
-        emit workLogLine(QString::fromUtf8(kDroppedLine));
-}
-
-void UsbLink::pump() {
-    // Signals emitted below may hand over more frames; the loop that is
-    // already running picks them up.
-    if (pumping_)
-        return;
-    pumping_ = true;
-    while (state_ == State::Idle) {
-        if (packets_.empty()) {
-            if (queue_.isEmpty())
-                break;
-            frame_ = queue_.dequeue();
-            packets_ = protocol::cutIntoUsbPackets(frame_);
-            next_ = 0;
-        }
-        writeNextPacket();
-    }
-    pumping_ = false;
+void UsbLink::startFrame(const QByteArray& frame) {
+    frame_ = frame;
+    packets_ = protocol::cutIntoUsbPackets(frame_);
+    next_ = 0;
+    writeNextPacket();
 }
 
 void UsbLink::writeNextPacket() {
     // The bridge may have been unplugged and plugged in again since the last
     // report: search before every one.
     if (!bridge_ || !bridge_->find()) {
-        emit bridgeNotFound();
-        giveUpFrame(kNotConnectedLine);
+        giveUpFrame(DropReason::NotConnected);
         return;
     }
     const protocol::UsbPacket& packet = packets_[next_];
     if (!bridge_->writeReport(packet.report)) {
-        giveUpFrame(kWriteFailedLine);
+        giveUpFrame(DropReason::WriteFailed);
         return;
     }
     if (next_ == 0)
         emit frameWritten(frame_);
-    emit reportWritten(QByteArray(reinterpret_cast<const char*>(packet.report.data()),
-                                  qsizetype(packet.report.size())));
+    emit traffic(Traffic::ReportOut, QByteArray(reinterpret_cast<const char*>(packet.report.data()),
+                                                qsizetype(packet.report.size())));
     timer_.start(ackTimeoutMs_);
     if (packet.kind == protocol::UsbPacketKind::Full) {
         state_ = State::AwaitingPacketAck;
@@ -148,15 +125,15 @@ void UsbLink::writeNextPacket() {
     }
     packets_.clear();
     state_ = State::AwaitingFrameAck;
-    emit frameDone();
+    finishFrame();
 }
 
-void UsbLink::giveUpFrame(const char* line) {
+void UsbLink::giveUpFrame(DropReason reason) {
     timer_.stop();
     packets_.clear();
     state_ = State::Idle;
-    emit workLogLine(QString::fromUtf8(line));
-    emit frameDone();
+    emit frameDropped(reason);
+    finishFrame();
 }
 
 } // namespace qav::link

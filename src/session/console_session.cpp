@@ -4,8 +4,7 @@
 
 #include "link/frame_dispatcher.h"
 #include "link/hid_bridge.h"
-#include "link/serial_port_service.h"
-#include "link/usb_link.h"
+#include "link/link_factory.h"
 #include "session/crash_results.h"
 #include "session/send_text.h"
 #include "session/watchdog.h"
@@ -24,6 +23,11 @@ constexpr const char* kHexPrefix = "0x";
 constexpr const char* kPortLostLine = "串口COM%1已断开：%2";
 constexpr const char* kPortBackLine = "串口COM%1已重新打开";
 constexpr const char* kOverrunLine = "串口接收溢出，丢失 %1 字节";
+// Work-log lines of frames a link did not send, or not whole.
+constexpr const char* kDroppedLine = "操作失败：已停止，本帧未发出";
+constexpr const char* kNotConnectedLine = "操作失败请先联接";
+constexpr const char* kAckTimeoutLine = "操作失败：等待F320应答超时，本帧已放弃";
+constexpr const char* kWriteFailedLine = "操作失败：写入F320失败，本帧已放弃";
 constexpr const char* kBridgeReadFailedLine = "F320读取失败：%1";
 constexpr const char* kBridgeBackLine = "F320已重新联接";
 constexpr const char* kBridgeFoundEvent = "F320已联接";
@@ -35,7 +39,7 @@ constexpr const char* kClearEvent = "清空";
 ConsoleSession::ConsoleSession(MessageSink& messages, std::unique_ptr<link::HidBridge> bridge,
                                QObject* parent)
     : QObject(parent), gate_(messages), bridge_(std::move(bridge)),
-      serial_(new link::SerialPortService(this)), usb_(new link::UsbLink(bridge_.get(), this)),
+      serial_(link::makeSerialLink(this)), usb_(link::makeUsbLink(bridge_.get(), this)),
       dispatcher_(std::make_unique<link::FrameDispatcher>(*serial_)),
       player_(std::make_unique<tools::StepPlayer>()),
       crashResults_(std::make_unique<CrashResults>()), folder_(QDir::currentPath()) {
@@ -59,8 +63,7 @@ ConsoleSession::ConsoleSession(MessageSink& messages, std::unique_ptr<link::HidB
 
 ConsoleSession::~ConsoleSession() {
     player_->stop();
-    usb_->setBridge(nullptr); // the bridge goes before the link does
-    if (serial_->portOpen())
+    if (serial_->isOpen())
         serial_->close();
 }
 
@@ -78,8 +81,24 @@ void ConsoleSession::setSystemPortsUsed(bool used) {
 void ConsoleSession::connectLinks() {
     connectSerialLink();
     connectUsbLink();
-    for (link::Link* l : {static_cast<link::Link*>(serial_), static_cast<link::Link*>(usb_)}) {
-        connect(l, &link::Link::workLogLine, this, &ConsoleSession::logLine);
+    for (link::Link* l : {static_cast<link::Link*>(serial_.get()), usb_.get()}) {
+        connect(l, &link::Link::frameDropped, this, [this](link::DropReason reason) {
+            switch (reason) {
+            case link::DropReason::Stopped:
+                logLine(QString::fromUtf8(kDroppedLine));
+                break;
+            case link::DropReason::NotConnected:
+                gate_.show(QString::fromUtf8(kUsbConnectFailed), {}, MessageGate::Notice);
+                logLine(QString::fromUtf8(kNotConnectedLine));
+                break;
+            case link::DropReason::AckTimeout:
+                logLine(QString::fromUtf8(kAckTimeoutLine));
+                break;
+            case link::DropReason::WriteFailed:
+                logLine(QString::fromUtf8(kWriteFailedLine));
+                break;
+            }
+        });
         connect(l, &link::Link::frameDone, player_.get(), &tools::StepPlayer::readyChanged);
         connect(l, &link::Link::frameDone, this, [this, l] {
             if (dispatcher_->isActive(*l))
@@ -99,47 +118,55 @@ void ConsoleSession::connectLinks() {
 }
 
 void ConsoleSession::connectSerialLink() {
-    connect(serial_, &link::Link::received, this,
+    connect(serial_.get(), &link::Link::replyBytes, this,
             [this](const QByteArray& bytes) { MSComm1_OnComm(bytes); });
     // The adapter was pulled out or the device went away while open: the
     // port is closed and watched for.
-    connect(serial_, &link::Link::lost, this, [this](const QString& reason) {
+    connect(serial_.get(), &link::Link::lost, this, [this](const QString& reason) {
         logEvent(QString::fromUtf8(kPortLostLine).arg(serial_->commPort()).arg(reason));
         gate_.show(QString::fromUtf8(kPortMessage), {}, MessageGate::Notice);
     });
-    connect(serial_, &link::Link::back, this,
+    connect(serial_.get(), &link::Link::back, this,
             [this] { logEvent(QString::fromUtf8(kPortBackLine).arg(serial_->commPort())); });
-    connect(serial_, &link::SerialPortService::overrun, this,
+    connect(serial_.get(), &link::Link::inputOverrun, this,
             [this](qint64 bytes) { logLine(QString::fromUtf8(kOverrunLine).arg(bytes)); });
 }
 
 void ConsoleSession::connectUsbLink() {
-    connect(usb_, &link::Link::received, this,
-            [this](const QByteArray& report) { PollBridgeReply(report); });
-    connect(usb_, &link::UsbLink::frameTaken, this, &ConsoleSession::onFrameTaken);
-    connect(usb_, &link::UsbLink::bridgeNotFound, this,
-            [this] { gate_.show(QString::fromUtf8(kUsbConnectFailed), {}, MessageGate::Notice); });
+    connect(usb_.get(), &link::Link::replyBytes, this,
+            [this](const QByteArray& reply) { PollBridgeReply(reply); });
+    connect(usb_.get(), &link::Link::frameTaken, this, &ConsoleSession::onFrameTaken);
+    connect(usb_.get(), &link::Link::ackExpired, this, &ConsoleSession::onAckExpired);
     // The bridge's reader has stopped: the link searches for it until it is
     // back, so that its replies are read again without waiting for a write.
-    connect(usb_, &link::Link::lost, this, [this](const QString& reason) {
+    connect(usb_.get(), &link::Link::lost, this, [this](const QString& reason) {
         logEvent(QString::fromUtf8(kBridgeReadFailedLine).arg(reason));
     });
-    connect(usb_, &link::Link::back, this,
+    connect(usb_.get(), &link::Link::back, this,
             [this] { logEvent(QString::fromUtf8(kBridgeBackLine)); });
 }
 
 // Every byte that crosses a link, at the moment it does, and the console's
 // own events, go into the capture.
 void ConsoleSession::connectCapture() {
-    for (link::Link* l : {static_cast<link::Link*>(serial_), static_cast<link::Link*>(usb_)})
+    for (link::Link* l : {static_cast<link::Link*>(serial_.get()), usb_.get()}) {
         connect(l, &link::Link::frameWritten, &capture_,
                 [this](const QByteArray& frame) { capture_.frameSent(frame); });
-    connect(serial_, &link::SerialPortService::bytesRead, &capture_,
-            [this](const QByteArray& bytes) { capture_.serialReceived(bytes); });
-    connect(usb_, &link::UsbLink::reportWritten, &capture_,
-            [this](const QByteArray& report) { capture_.usbReportWritten(report); });
-    connect(usb_, &link::UsbLink::reportRead, &capture_,
-            [this](const QByteArray& report) { capture_.usbReportRead(report); });
+        connect(l, &link::Link::traffic, &capture_,
+                [this](link::Traffic direction, const QByteArray& bytes) {
+                    switch (direction) {
+                    case link::Traffic::SerialIn:
+                        capture_.serialReceived(bytes);
+                        break;
+                    case link::Traffic::ReportOut:
+                        capture_.usbReportWritten(bytes);
+                        break;
+                    case link::Traffic::ReportIn:
+                        capture_.usbReportRead(bytes);
+                        break;
+                    }
+                });
+    }
     connect(&capture_, &worklog::CaptureFile::storageProblem, this,
             [this](const QString& text) { gate_.show(text, {}, MessageGate::Notice); });
 }
@@ -174,7 +201,7 @@ bool ConsoleSession::useUsbLink() const {
 }
 
 bool ConsoleSession::portOpen() const {
-    return serial_->portOpen();
+    return serial_->isOpen();
 }
 
 bool ConsoleSession::linkOpen() const {
@@ -310,12 +337,12 @@ ConsoleSession::SelectionSend ConsoleSession::sendSelection(protocol::Command co
 // --- links ---
 
 bool ConsoleSession::selectPort(int listIndex) {
-    if (listIndex < 0 || listIndex >= link::SerialPortService::kPortCount) {
+    if (listIndex < 0 || listIndex >= link::SerialLink::kPortCount) {
         showMessage(QString::fromUtf8(kPortMessage));
         return false;
     }
     interruptPlay();
-    if (serial_->portOpen())
+    if (serial_->isOpen())
         serial_->close();
     serial_->setCommPort(listIndex + 1);
     if (serial_->open())

@@ -5,9 +5,9 @@
 // through its queries, its signals and the message gate. Its state and its
 // parts are its own.
 //
-//   serial link ──received()──> MSComm1_OnComm ──> log line ──> idle actions ──> synthesize
-//   USB link ──received()──> PollBridgeReply ──> log line
-//            └─frameTaken()──> the rest of a long text
+//   serial link ──replyBytes()──> MSComm1_OnComm ──> log line ──> idle actions ──> synthesize
+//   USB link ──replyBytes()──> PollBridgeReply ──> log line
+//            └─frameTaken()/ackExpired()──> the rest of a long text
 //
 // One call builds nothing but logs, captures and sends a frame, so the
 // logged bytes are the sent bytes. The session runs the next step the replies
@@ -34,8 +34,7 @@
 
 namespace qav::link {
 class Link;
-class SerialPortService;
-class UsbLink;
+class SerialLink;
 class FrameDispatcher;
 } // namespace qav::link
 
@@ -183,8 +182,8 @@ public:
     // --- replies (session_replies.cpp) ---
     // The bytes the serial port received, after its reply pause.
     void MSComm1_OnComm(const QByteArray& received);
-    // One input report of the bridge, report ID first.
-    void PollBridgeReply(const QByteArray& report);
+    // The reply byte of one input report of the bridge.
+    void PollBridgeReply(const QByteArray& reply);
 
     // --- test tools (session_tools.cpp) ---
     // seconds: what the duration box says, nothing when it is empty.
@@ -232,7 +231,8 @@ private:
     void onIdleReply();
     void onSpokenIdle();
     void onLinkFree();
-    void onFrameTaken(bool acknowledged);
+    void onFrameTaken();
+    void onAckExpired();
     void chipSpoke();
     // session_tools.cpp
     void countDown();
@@ -255,8 +255,9 @@ private:
     worklog::CaptureFile capture_;
     Timing timing_;
     std::unique_ptr<link::HidBridge> bridge_;
-    link::SerialPortService* serial_ = nullptr;
-    link::UsbLink* usb_ = nullptr;
+    // Children of the session, held here so that they go before the bridge.
+    std::unique_ptr<link::SerialLink> serial_;
+    std::unique_ptr<link::Link> usb_;
     std::unique_ptr<link::FrameDispatcher> dispatcher_;
     std::unique_ptr<tools::StepPlayer> player_;
     std::unique_ptr<Watchdog> watchdog_;

@@ -1,7 +1,7 @@
 // What a run leaves in its working folder: the journal of the work log (and
 // LOG.txt at the end), the crash test's result file, and the initial text it
 // starts from.
-#include "link/serial_port_service.h"
+#include "link/serial_link.h"
 #include "session/console_session.h"
 #include "session/crash_results.h"
 #include "session/send_text.h"
@@ -92,7 +92,7 @@ std::optional<QString> ConsoleSession::closeWorkFolder() {
     interruptPlay();
     run_.countdown->stop();
     watchdog_->disarm();
-    if (serial_->portOpen())
+    if (serial_->isOpen())
         serial_->close();
     const QString logPath = QDir(folder_).filePath(QString::fromUtf8(kLogFile));
     if (const auto error = log_.exportTo(logPath)) {

@@ -67,11 +67,11 @@ void ConsoleSession::onLinkFree() {
     }
 }
 
-void ConsoleSession::PollBridgeReply(const QByteArray& report) {
-    if (report.size() < 2)
+void ConsoleSession::PollBridgeReply(const QByteArray& reply) {
+    if (reply.isEmpty())
         return;
     chipSpoke();
-    const auto code = std::uint8_t(report[1]);
+    const auto code = std::uint8_t(reply[0]);
     if (const auto line = protocol::usbReplyLine(code)) {
         logLine(*line);
         emit replyLogged(code);
@@ -82,14 +82,19 @@ void ConsoleSession::PollBridgeReply(const QByteArray& report) {
         resumeRun();
 }
 
+// An answer that did not come in time is taken as given, with a line, so a
+// long text does not stop silently.
+void ConsoleSession::onAckExpired() {
+    if (run_.continueSynthesis && sendText_)
+        logLine(QString::fromUtf8(kFrameAckExpiredLine));
+    onFrameTaken();
+}
+
 // The bridge has taken a whole frame: while a long text goes on, the rest of
-// the text after the piece just sent is next. An answer that did not come in
-// time is taken as given, with a line, so the text does not stop silently.
-void ConsoleSession::onFrameTaken(bool acknowledged) {
+// the text after the piece just sent is next.
+void ConsoleSession::onFrameTaken() {
     if (!run_.continueSynthesis || !sendText_)
         return;
-    if (!acknowledged)
-        logLine(QString::fromUtf8(kFrameAckExpiredLine));
     SendText& text = *sendText_;
     text.setSelStart(text.selStart() + text.selLength());
     text.setSelLength(text.length() - text.selStart());

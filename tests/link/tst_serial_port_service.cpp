@@ -10,13 +10,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using qav::link::DropReason;
 using qav::link::FrameDispatcher;
 using qav::link::Link;
 using qav::link::SerialPortService;
 using qav::test::PtyPort;
 
 namespace {
-const QString kDropped = QStringLiteral("操作失败：已停止，本帧未发出");
 const QByteArray kStop("\xFD\x00\x01\x02", 4);
 
 // A pseudo-terminal linked as COMn in a fresh folder, which becomes the
@@ -87,7 +87,7 @@ private slots:
         PtyPort& pty = line.pty;
         SerialPortService port;
         QByteArray got;
-        connect(&port, &Link::received, [&](const QByteArray& b) { got += b; });
+        connect(&port, &Link::replyBytes, [&](const QByteArray& b) { got += b; });
         port.setCommPort(1);
         QVERIFY2(port.open(), qPrintable(port.errorString()));
         QVERIFY(port.portOpen());
@@ -96,7 +96,7 @@ private slots:
         QCOMPARE(pty.read(4), kStop);
 
         // Two bytes of one answer, a moment apart, are delivered together.
-        QSignalSpy deliveries(&port, &Link::received);
+        QSignalSpy deliveries(&port, &Link::replyBytes);
         QVERIFY(pty.write("A"));
         QTest::qWait(5); // the moment between the two bytes, not a wait for the port
         QVERIFY(pty.write("O"));
@@ -132,8 +132,8 @@ private slots:
             },
             10000));
         QByteArray got;
-        connect(&port, &Link::received, [&](const QByteArray& b) { got += b; });
-        QSignalSpy overruns(&port, &SerialPortService::overrun);
+        connect(&port, &Link::replyBytes, [&](const QByteArray& b) { got += b; });
+        QSignalSpy overruns(&port, &Link::inputOverrun);
         port.setReceiveHeld(false);
         QVERIFY(pty.write("y"));
         QTRY_VERIFY(!got.isEmpty());
@@ -169,7 +169,7 @@ private slots:
         SerialPortService port;
         QSignalSpy lost(&port, &Link::lost);
         QSignalSpy back(&port, &Link::back);
-        QSignalSpy lines(&port, &Link::workLogLine);
+        QSignalSpy drops(&port, &Link::frameDropped);
         QVERIFY(port.open());
         pty.closeSlave();
         pty.closeMaster();
@@ -179,7 +179,7 @@ private slots:
         QTest::qWait(50); // no second report may follow
         QCOMPARE(lost.count(), 1);
         port.writeFrame("ignored"); // a frame for the closed port goes nowhere
-        QVERIFY(lines.isEmpty());
+        QVERIFY(drops.isEmpty());
 
         PtyPort again;
         QVERIFY(again.linkAs(line.dir.path(), 1));
@@ -251,7 +251,31 @@ private slots:
         QVERIFY(port.largestBacklog() >= 4);
     }
 
-    // A stop takes back every frame that has not begun, a line each; the
+    // Another device opened while a frame is still in the port: the frame
+    // goes with the old device, and the link is free for the new one.
+    void openingAnotherDeviceFreesTheLink() {
+        LinkedLine line(1);
+        QVERIFY(line.linked);
+        PtyPort other;
+        SerialPortService port;
+        QVERIFY(port.setSettings(QStringLiteral("4000000,N,8,1")));
+        QVERIFY(port.open());
+        QSignalSpy done(&port, &Link::frameDone);
+        QSignalSpy drops(&port, &Link::frameDropped);
+        // More than the pseudo-terminal holds while nobody reads its far end.
+        port.writeFrame(pattern(100'000, 3));
+        port.writeFrame(pattern(30, 5));
+        QTRY_VERIFY(port.backlog() > 30); // the first is stuck in the port
+        QVERIFY(port.openDevice(other.slavePath()));
+        QCOMPARE(done.count(), 1);
+        QVERIFY(!port.busy());
+        QVERIFY(drops.isEmpty()); // the waiting frame went silently, as on a close
+        port.writeFrame(kStop);
+        QCOMPARE(other.read(4), kStop);
+        QTRY_COMPARE(done.count(), 2);
+    }
+
+    // A stop takes back every frame that has not begun, each reported once; the
     // frame under way goes out whole, and what comes after the stop follows it.
     void dropWaitingKeepsTheFrameUnderWay() {
         LinkedLine line(1);
@@ -260,20 +284,20 @@ private slots:
         SerialPortService port;
         QVERIFY(port.setSettings(QStringLiteral("4800,N,8,1")));
         QVERIFY(port.open());
-        QStringList lines;
-        connect(&port, &Link::workLogLine, [&](const QString& l) { lines << l; });
+        QList<DropReason> drops;
+        connect(&port, &Link::frameDropped, [&](DropReason r) { drops << r; });
         const QByteArray first = pattern(240);
         port.writeFrame(first);
         port.writeFrame(pattern(30, 5));
         port.writeFrame(pattern(50, 11));
         port.dropWaiting();
-        QCOMPARE(lines, (QStringList{kDropped, kDropped}));
+        QCOMPARE(drops, (QList<DropReason>{DropReason::Stopped, DropReason::Stopped}));
         port.writeFrame(kStop);
         QCOMPARE(pty.read(240 + 4, 3000), first + kStop);
         QTRY_VERIFY(!port.busy());
         QCOMPARE(pty.readFor(50), QByteArray()); // and nothing after it
-        port.dropWaiting();                      // nothing waits: no line
-        QCOMPARE(lines.size(), 2);
+        port.dropWaiting();                      // nothing waits: nothing dropped
+        QCOMPARE(drops.size(), 2);
     }
 
     // Frames of up to 2000 bytes leave in one write, longer ones in two (the
@@ -306,7 +330,7 @@ private slots:
         PtyPort& pty = line.pty;
         SerialPortService port;
         QVERIFY(port.setSettings(QStringLiteral("4800,N,8,1")));
-        QSignalSpy lines(&port, &Link::workLogLine);
+        QSignalSpy drops(&port, &Link::frameDropped);
         QVERIFY(port.open());
         const QByteArray first = pattern(240);
         port.writeFrame(first);
@@ -319,7 +343,7 @@ private slots:
         QCOMPARE(port.backlog(), 0);
         QVERIFY(port.open());
         QCOMPARE(pty.readFor(700), QByteArray()); // past the first's line time: nothing
-        QVERIFY(lines.isEmpty());
+        QVERIFY(drops.isEmpty());
     }
 
     void missingPortFails() {

@@ -19,9 +19,7 @@ using test::bytesOf;
 
 namespace {
 
-const QString kNotConnected = QStringLiteral("操作失败请先联接");
-const QString kAckTimedOut = QStringLiteral("操作失败：等待F320应答超时，本帧已放弃");
-const QString kDropped = QStringLiteral("操作失败：已停止，本帧未发出");
+using link::DropReason;
 const QByteArray kStop("\xFD\x00\x01\x02", 4);
 
 QByteArray synthesisFrame(int textBytes) {
@@ -35,13 +33,12 @@ QByteArray synthesisFrame(int textBytes) {
 struct Rig {
     sim::EmulatedBridge bridge;
     UsbLink link;
-    int acksRead = 0;       // 0x5E reports the bridge sent
-    QList<int> acksAtWrite; // acknowledgements read when each report was written
-    QByteArray replies;     // byte 1 of every report the link passed on
-    QStringList log;
-    QList<bool> taken; // frameTaken, in order
-    int done = 0;      // frameDone
-    int notFound = 0;
+    int acksRead = 0;        // 0x5E reports the bridge sent
+    QList<int> acksAtWrite;  // acknowledgements read when each report was written
+    QByteArray replies;      // the reply bytes the link passed on
+    QList<DropReason> drops; // frameDropped, in order
+    QList<bool> taken;       // frameTaken (true) and ackExpired (false), in order
+    int done = 0;            // frameDone
 
     Rig() {
         bridge.chip().setTimeScale(1000);
@@ -55,13 +52,13 @@ struct Rig {
                          [this](const link::Report&) { acksAtWrite.append(acksRead); });
         link.setBridge(&bridge);
         link.setAckTimeout(60);
-        QObject::connect(&link, &link::Link::received,
-                         [this](const QByteArray& r) { replies.append(r[1]); });
-        QObject::connect(&link, &link::Link::workLogLine,
-                         [this](const QString& line) { log.append(line); });
-        QObject::connect(&link, &UsbLink::frameTaken, [this](bool ok) { taken.append(ok); });
+        QObject::connect(&link, &link::Link::replyBytes,
+                         [this](const QByteArray& r) { replies.append(r); });
+        QObject::connect(&link, &link::Link::frameDropped,
+                         [this](DropReason reason) { drops.append(reason); });
+        QObject::connect(&link, &link::Link::frameTaken, [this] { taken.append(true); });
+        QObject::connect(&link, &link::Link::ackExpired, [this] { taken.append(false); });
         QObject::connect(&link, &link::Link::frameDone, [this] { ++done; });
-        QObject::connect(&link, &UsbLink::bridgeNotFound, [this] { ++notFound; });
     }
     int written() const { return int(bridge.reportsWritten().size()); }
     QByteArray report(int k) const { return bytesOf(bridge.reportsWritten()[k]); }
@@ -91,7 +88,7 @@ private slots:
         // The bridge's receipt comes through; its acknowledgement does not.
         QTRY_VERIFY(rig.replies.contains(char(0xAA)));
         QVERIFY(!rig.replies.contains(char(0x5E)));
-        QVERIFY(rig.log.isEmpty());
+        QVERIFY(rig.drops.isEmpty());
     }
 
     void twoByteHexSendIsAShortPacket() {
@@ -136,7 +133,7 @@ private slots:
         QCOMPARE(rig.bridge.framesReceived(), QList<QByteArray>{frame});
         QCOMPARE(rig.taken, QList<bool>{true});
         QCOMPARE(rig.done, 1);
-        QVERIFY(rig.log.isEmpty());
+        QVERIFY(rig.drops.isEmpty());
     }
 
     void framesHandedOverMeanwhileWaitTheirTurn() {
@@ -174,7 +171,7 @@ private slots:
         rig.link.writeFrame(synthesisFrame(100));
         QCOMPARE(rig.written(), 1);
         QVERIFY(done.wait(2000));
-        QCOMPARE(rig.log, QStringList{kAckTimedOut});
+        QCOMPARE(rig.drops, QList<DropReason>{DropReason::AckTimeout});
         QVERIFY(!rig.link.ackPending());
         QVERIFY(!rig.link.busy());
         QCOMPARE(rig.written(), 1);
@@ -186,7 +183,7 @@ private slots:
         QVERIFY(rig.settle(1));
         QCOMPARE(rig.written(), 3);
         QCOMPARE(rig.report(1), QByteArray::fromHex("00FC") + next.left(31));
-        QCOMPARE(rig.log.size(), 1);
+        QCOMPARE(rig.drops.size(), 1);
     }
 
     // The last packet's 0x5E does not come: the frame was written whole, so
@@ -195,7 +192,7 @@ private slots:
     void missingLastAcknowledgementTakesTheFrameAtTheTimeLimit() {
         Rig rig;
         rig.bridge.dropAcks(1);
-        QSignalSpy taken(&rig.link, &UsbLink::frameTaken);
+        QSignalSpy taken(&rig.link, &link::Link::ackExpired);
         QElapsedTimer clock;
         clock.start();
         rig.link.writeFrame(kStop);
@@ -206,14 +203,14 @@ private slots:
         const qint64 waited = clock.elapsed();
         QCOMPARE(rig.taken.first(), false);
         QVERIFY2(waited >= 59, qPrintable(QString::number(waited)));
-        QVERIFY(rig.log.isEmpty()); // the link says nothing; the session decides
+        QVERIFY(rig.drops.isEmpty()); // the link says nothing; the session decides
         QVERIFY(rig.settle(2));
         QCOMPARE(rig.taken, (QList<bool>{false, true}));
         QCOMPARE(rig.report(1), QByteArray::fromHex("00BC04FD000121") + QByteArray(26, '\0'));
         QCOMPARE(rig.acksAtWrite, (QList<int>{0, 0}));
     }
 
-    // A stop takes back the frames that have not begun, a line each; the
+    // A stop takes back the frames that have not begun, each reported once; the
     // frame whose packets have begun goes on to its end, and what is handed
     // over after the stop follows it.
     void dropWaitingKeepsTheFrameUnderWay() {
@@ -225,14 +222,14 @@ private slots:
         rig.link.writeFrame(synthesisFrame(300));
         QCOMPARE(rig.written(), 1);
         rig.link.dropWaiting();
-        QCOMPARE(rig.log, (QStringList{kDropped, kDropped}));
+        QCOMPARE(rig.drops, (QList<DropReason>{DropReason::Stopped, DropReason::Stopped}));
         rig.link.writeFrame(kStop);
         QVERIFY(rig.settle(2));
         QCOMPARE(rig.bridge.framesReceived(), (QList<QByteArray>{first, kStop}));
         QCOMPARE(rig.written(), 17 + 1);
         // Nothing waits: a second stop drops nothing.
         rig.link.dropWaiting();
-        QCOMPARE(rig.log.size(), 2);
+        QCOMPARE(rig.drops.size(), 2);
     }
 
     void absentBridgeIsReportedOncePerFrame() {
@@ -241,8 +238,8 @@ private slots:
         rig.link.writeFrame(synthesisFrame(512));
         rig.link.writeFrame(QByteArray::fromHex("FD000121"));
         QCOMPARE(rig.written(), 0);
-        QCOMPARE(rig.notFound, 2);
-        QCOMPARE(rig.log, (QStringList{kNotConnected, kNotConnected}));
+        QCOMPARE(rig.drops,
+                 (QList<DropReason>{DropReason::NotConnected, DropReason::NotConnected}));
         QCOMPARE(rig.done, 2);
         QVERIFY(!rig.link.busy());
         QVERIFY(rig.taken.isEmpty());
@@ -274,10 +271,10 @@ private slots:
         rig.link.writeFrame(synthesisFrame(512));
         QTRY_COMPARE(rig.done, 1);
         QCOMPARE(rig.written(), 3);
-        QCOMPARE(rig.log, QStringList{kAckTimedOut});
+        QCOMPARE(rig.drops, QList<DropReason>{DropReason::AckTimeout});
 
         rig.link.writeFrame(synthesisFrame(10));
-        QCOMPARE(rig.notFound, 1);
+        QCOMPARE(rig.drops.size(), 2);
         QCOMPARE(rig.written(), 3);
 
         rig.bridge.comeBack();
@@ -287,7 +284,7 @@ private slots:
         QCOMPARE(rig.written(), 3 + 10);
         // The half frame went with the bridge; the new one arrived whole.
         QCOMPARE(rig.bridge.framesReceived(), QList<QByteArray>{frame});
-        QCOMPARE(rig.log, (QStringList{kAckTimedOut, kNotConnected}));
+        QCOMPARE(rig.drops, (QList<DropReason>{DropReason::AckTimeout, DropReason::NotConnected}));
     }
 };
 

@@ -316,7 +316,7 @@ private slots:
         QVERIFY(runUntil([&] { return chip.frameCount() >= 2; }, frameMs + 5000));
 
         qint64 reported = 0;
-        QObject::connect(port, &link::SerialPortService::overrun, &chip,
+        QObject::connect(port, &link::Link::inputOverrun, &chip,
                          [&](qint64 bytes) { reported += bytes; });
         StallProbe probe;
         probe.start();

@@ -18,6 +18,15 @@ namespace {
 const QString kConnectFailed = QStringLiteral("USB连接失败");
 const QString kNotConnectedLine = QStringLiteral("操作失败请先联接\r\n");
 const QString kFrameAckExpiredLine = QStringLiteral("F320未应答本帧，按已接收继续\r\n");
+const QString kWriteFailedLine = QStringLiteral("操作失败：写入F320失败，本帧已放弃\r\n");
+
+// A bridge that is found but refuses every report.
+class RefusingBridge : public link::HidBridge {
+public:
+    bool find() override { return true; }
+    bool writeReport(const link::Report&) override { return false; }
+    bool isOpen() const override { return true; }
+};
 
 // The texts of the synthesis frames the bridge put back together.
 QList<QByteArray> synthesisTexts(sim::EmulatedBridge& bridge) {
@@ -57,6 +66,21 @@ private slots:
         s.session().sendCommand(protocol::Command::QueryStatus);
         QCOMPARE(s.messages().size(), 3);
         QCOMPARE(s.log().count(kNotConnectedLine), 3);
+    }
+
+    // A refused write gives the frame up with its line, and nothing waits
+    // behind it.
+    void refusedWriteIsLoggedOncePerFrame() {
+        SessionFixture s(std::make_unique<RefusingBridge>());
+        s.useUsbLink();
+        s.text().setText(QString(100, QLatin1Char('a')));
+        s.session().synthesize();
+        s.session().sendCommand(protocol::Command::QueryStatus);
+        QCOMPARE(s.log().count(kWriteFailedLine), 2);
+        QVERIFY(s.messages().isEmpty());
+        s.session().stop();
+        QCOMPARE(s.log().count(kWriteFailedLine), 3);
+        QVERIFY(s.log().endsWith(kWriteFailedLine));
     }
 
     void framesAndRepliesOverTheBridge() {
