@@ -6,7 +6,9 @@
 
 // Every file is opened with all three sharing modes, as a POSIX descriptor
 // would be: another program may read the log while it grows, and a name can
-// be removed or changed while the file is open. The lock is a byte range far
+// be removed or changed while the file is open. Names change through the
+// name, never through a handle with DELETE access, which programs that open
+// files without sharing deletion (most do) could not open beside. The lock is a byte range far
 // past any data the file will hold, so it keeps other runs out without
 // keeping anyone from reading the data.
 
@@ -110,7 +112,7 @@ FileKind kindOf(FileHandle file) {
 }
 
 FileHandle createLocked(const QString& path) {
-    const FileHandle file = openWide(path, GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW);
+    const FileHandle file = openWide(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
     if (file == kNoFile)
         return kNoFile;
     if (!lockRange(file, LOCKFILE_FAIL_IMMEDIATELY)) {
