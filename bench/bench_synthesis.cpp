@@ -61,8 +61,9 @@ struct Console {
         do {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
             pty.readAvailable();
-        } while ((window->session().serialBacklog() > 0 || t.elapsed() <= kFullFrameLineMs) &&
-                 t.elapsed() < 1000);
+        } while (
+            (window->session().status().serialBacklog > 0 || t.elapsed() <= kFullFrameLineMs) &&
+            t.elapsed() < 1000);
         pty.readAvailable();
     }
     // The length of the frame logged last.
@@ -140,7 +141,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     Console c;
     console = &c;
-    if (!c.form().session().portOpen()) {
+    if (!c.form().session().status().portOpen) {
         std::fprintf(stderr, "COM1 did not open\n");
         return 1;
     }

@@ -57,12 +57,11 @@ struct Console {
         t.start();
         while (!QFileInfo(link).isSymLink() && t.elapsed() < 5000)
             QTest::qWait(10);
-        form = std::make_unique<app::Form1>(nullptr,
-                                            std::make_unique<session::RecordingMessageSink>());
+        session::ConsoleSession::Options options;
+        options.sequenceTimeScale = kFullSpeed;
+        form = std::make_unique<app::Form1>(
+            nullptr, std::make_unique<session::RecordingMessageSink>(), options);
         form->Form_Load();
-        session::ConsoleSession::Timing timing;
-        timing.sequenceTimeScale = kFullSpeed;
-        form->session().setTiming(timing);
         // The serial link gives each frame its time on the line; at the
         // fastest speed the line holds the run up least.
         form->session().setLineSettings(QStringLiteral("115200,N,8,1"));

@@ -35,9 +35,11 @@ public:
 
     // bridge: the HID bridge behind the USB link (hidapi in the program, the
     // bridge emulator in tests). messages: where message boxes go; when null
-    // the window shows real message boxes.
+    // the window shows real message boxes. options: the session's, as tests
+    // and benchmarks set them; the program keeps the defaults.
     explicit Form1(std::unique_ptr<link::HidBridge> bridge = {},
-                   std::unique_ptr<session::MessageSink> messages = {}, QWidget* parent = nullptr);
+                   std::unique_ptr<session::MessageSink> messages = {},
+                   const session::ConsoleSession::Options& options = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
     session::ConsoleSession& session() { return *session_; }
@@ -144,6 +146,9 @@ private:
     void connectControls();
 
     void showMessage(const QString& text) { session_->showMessage(text); }
+    void sendCommand(protocol::Command command);
+    // Text3 shows the session's send text, and the engineer's edits go into it.
+    void mirrorSendText();
     void sendTag(const QByteArray& tag);
     void restoreBarsAndSend(const QByteArray& tag);
     void afterSelectionSend(); // Text3 focused, Command6 enabled
@@ -156,6 +161,7 @@ private:
     // While false, a change of a speech-property bar sends nothing: the
     // panel's buttons put the bars back without a tag for each.
     bool sliderTagsEnabled = true;
+    bool mirroring_ = false; // Text3 and the send text are being brought level
 };
 
 } // namespace qav::app

@@ -3,6 +3,7 @@
 // to its handler.
 #include "app/form1.h"
 #include "link/serial_link.h"
+#include "session/run_tests.h"
 #include "synthesis/tag_frames.h"
 
 #include <QCheckBox>
@@ -38,12 +39,9 @@ constexpr const char* kFrame4 = "系统设置";
 constexpr const char* kFrame15 = "输出方式选择";
 
 // Start texts.
-constexpr const char* kText2Start = "500000\n";
 constexpr const char* kText5Start =
     "FD 00 1E 01 01 BB B6 D3 AD B9 DB BF B4 D3 EF D2 F4 BA CF B3 C9 CF B5 CD B3 B5 C4 "
     "D1 DD CA BE A3 A1\n";
-constexpr const char* kText6Start = "1000";
-constexpr const char* kText7Start = "100";
 
 QString u(const char* text) {
     return QString::fromUtf8(text);
@@ -220,8 +218,10 @@ QLayout* Form1::buildCommandGrid() {
 QWidget* Form1::buildSettingsGroup() {
     auto* frame4 = group("Frame4", kFrame4);
     Combo1 = comboBox("Combo1", "端口号", numbered("COM%d", 1, link::SerialLink::kPortCount));
-    Combo2 = comboBox("Combo2", "波特率",
-                      {u("波特率4800"), u("波特率9600"), u("波特率57600"), u("波特率115200")});
+    QStringList bauds;
+    for (const int baud : session::kBaudRates)
+        bauds << u("波特率") + QString::number(baud);
+    Combo2 = comboBox("Combo2", "波特率", bauds);
     Command27 = button("Command27", "同时发送");
     auto* frame15 = group("Frame15", kFrame15);
     Combo3 = comboBox("Combo3", kFrame15, {u("DA输出"), u("PWM 输出(默认)")});
@@ -296,11 +296,14 @@ QWidget* Form1::buildTestColumn() {
     Command16 = button("Command16", "文本");
     Command3 = button("Command3", "4-连续播放文本框内容");
     Text2 = textArea("Text2", u("4-连续播放文本框内容"));
-    Text2->setPlainText(u(kText2Start));
+    // Digits and a line break, as the box starts.
+    Text2->setPlainText(QString::number(session::kReplaySeconds) + QLatin1Char('\n'));
     Text2->setMaximumHeight(48);
     Command23 = button("Command23", "5-打断重播文本框");
-    Text6 = lineEdit("Text6", "基础毫秒", kText6Start);
-    Text7 = lineEdit("Text7", "每循环遍", kText7Start);
+    Text6 =
+        lineEdit("Text6", "基础毫秒", QByteArray::number(session::kInterruptBaseMs).constData());
+    Text7 =
+        lineEdit("Text7", "每循环遍", QByteArray::number(session::kInterruptPasses).constData());
     Command10 = button("Command10", "缓存存储");
     Command13 = button("Command13", "缓存播放");
     Combo6 = comboBox("Combo6", "起始区段", numbered("%d", 0, 15));

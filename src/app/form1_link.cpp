@@ -1,6 +1,7 @@
 // The link controls, the one-byte command buttons, the synthesise button and
 // the encoding choice.
 #include "app/form1.h"
+#include "session/run_tests.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,21 +11,17 @@
 
 namespace qav::app {
 
-namespace {
-// Line settings for the entries of the baud list, in list order.
-constexpr std::array<const char*, 4> kLineSettings = {"4800,N,8,1", "9600,N,8,1", "57600,N,8,1",
-                                                      "115200,N,8,1"};
-} // namespace
-
 void Form1::Combo1_Click() {
-    session_->selectPort(Combo1->currentIndex());
+    session_->selectPort(QStringLiteral("COM%1").arg(Combo1->currentIndex() + 1));
 }
 
 void Form1::Combo2_Click() {
+    // The entries of the baud list, in list order.
     const int index = Combo2->currentIndex();
-    if (index < 0 || index >= int(kLineSettings.size()))
+    if (index < 0 || index >= int(session::kBaudRates.size()))
         return;
-    session_->setLineSettings(QString::fromLatin1(kLineSettings[std::size_t(index)]));
+    session_->setLineSettings(
+        QStringLiteral("%1,N,8,1").arg(session::kBaudRates[std::size_t(index)]));
 }
 
 // Called from code while the other option is selected, the handler selects
@@ -35,7 +32,7 @@ void Form1::Option3_Click() {
         Option3->setChecked(true);
         return;
     }
-    session_->chooseSerialLink();
+    session_->useUsbLink(false);
 }
 
 void Form1::Option4_Click() {
@@ -43,7 +40,7 @@ void Form1::Option4_Click() {
         Option4->setChecked(true);
         return;
     }
-    session_->chooseUsbLink();
+    session_->useUsbLink(true);
 }
 
 void Form1::Check1_Click() {
@@ -54,22 +51,26 @@ void Form1::Command7_Click() {
     session_->stop();
 }
 void Form1::Command8_Click() {
-    session_->sendCommand(protocol::Command::Pause);
+    sendCommand(protocol::Command::Pause);
 }
 void Form1::Command9_Click() {
-    session_->sendCommand(protocol::Command::Resume);
+    sendCommand(protocol::Command::Resume);
 }
 void Form1::Command28_Click() {
-    session_->sendCommand(protocol::Command::QueryStatus);
+    sendCommand(protocol::Command::QueryStatus);
 }
 void Form1::Command5_Click() {
-    session_->sendCommand(protocol::Command::Standby);
+    sendCommand(protocol::Command::Standby);
 }
 void Form1::Command11_Click() {
-    session_->sendCommand(protocol::Command::WakeUp);
+    sendCommand(protocol::Command::WakeUp);
 }
 void Form1::Command12_Click() {
-    session_->sendCommand(protocol::Command::QueryVersion);
+    sendCommand(protocol::Command::QueryVersion);
+}
+
+void Form1::sendCommand(protocol::Command command) {
+    session_->sendFrame(protocol::commandFrame(command));
 }
 
 void Form1::Command6_Click() {

@@ -107,7 +107,7 @@ void Form1::Command1_Click() {
 
 // The loaders replace the send text and touch nothing else.
 void Form1::Command17_Click() {
-    session_->loadEnglishChineseText();
+    session_->sendText().setText(demo::englishChineseDemoText());
 }
 
 void Form1::Command31_Click() {
@@ -130,7 +130,7 @@ void Form1::Command10_Click() {
 
 void Form1::Command13_Click() {
     session_->interruptPlay();
-    session_->sendFrame(tools::cachePlayFrame(Combo7->currentIndex(), session_->encodingCode()));
+    session_->sendFrame(tools::cachePlayFrame(Combo7->currentIndex(), session_->status().encoding));
 }
 
 } // namespace qav::app

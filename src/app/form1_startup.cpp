@@ -25,9 +25,9 @@ void Form1::Form_Load() {
     session_->loadInitialText();
 
     if (Option3->isChecked())
-        session_->chooseSerialLink();
+        session_->useUsbLink(false);
     if (Option4->isChecked())
-        session_->chooseUsbLink();
+        session_->useUsbLink(true);
 
     session_->setHexPrefixShown(false);
     session_->interruptPlay();

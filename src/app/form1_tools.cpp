@@ -22,8 +22,8 @@ void Form1::Command16_Click() {
 }
 
 void Form1::Command23_Click() {
-    if (session_->activeSequence() == Sequence::InterruptedPlay) {
-        session_->stopSequences();
+    if (session_->status().sequence == Sequence::InterruptedPlay) {
+        session_->toggleSequence(Sequence::None);
         return;
     }
     const auto base = tools::readInterruptSetting(Text6->text());

@@ -2,6 +2,8 @@
 
 #include "protocol/frame.h"
 
+#include <algorithm>
+
 namespace qav::protocol {
 
 bool commandEndsInIdle(const std::optional<std::uint8_t>& command) {
@@ -16,6 +18,31 @@ bool commandEndsInIdle(const std::optional<std::uint8_t>& command) {
     default:
         return false;
     }
+}
+
+bool answersFrame(std::uint8_t code) {
+    switch (code) {
+    case reply::kReceived:
+    case reply::kReceiveError:
+    case reply::kReceivedWasIdle:
+    case reply::kReceivedWasPaused:
+    case reply::kReceivedWasPlaying:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void AnswerLedger::framesTakenBack(qint64 count) {
+    sent_ = std::max(answered_, sent_ - std::max<qint64>(count, 0));
+}
+
+// A chip that starts afresh (0x4A) answers nothing it had before.
+void AnswerLedger::reply(std::uint8_t code) {
+    if (code == reply::kInitialised)
+        writeOff();
+    else if (answersFrame(code) && answered_ < sent_)
+        ++answered_;
 }
 
 void ReplyMatcher::frameSent(const QByteArray& frame, const QString& step, const QDateTime& at,

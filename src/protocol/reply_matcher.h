@@ -26,6 +26,36 @@ namespace qav::protocol {
 // can end in the chip's idle report 0x4F.
 bool commandEndsInIdle(const std::optional<std::uint8_t>& command);
 
+// A reply byte that answers a frame: received (0x41), received with an error
+// (0x45), and the bridge's received-while-idle, -paused or -playing (0xAA to
+// 0xAC). Every frame gets exactly one such answer, at once.
+bool answersFrame(std::uint8_t code);
+
+// Which of the frames sent so far the chip has answered. Answers come at once
+// and in the order of the frames, so they are counted rather than matched: the
+// n-th answer belongs to the n-th frame. A frame is numbered from 0 as it is
+// sent. An answer that did not come while the chip was asked for its status
+// never will, so the owner writes off what is owed before such a query; a
+// chip that starts afresh (0x4A) writes off what it owed by itself.
+class AnswerLedger {
+public:
+    // The number of the frame being sent.
+    qint64 frameSent() { return sent_++; }
+    // The newest count frames were taken back before they went out.
+    void framesTakenBack(qint64 count);
+    void reply(std::uint8_t code);
+    void writeOff() { answered_ = sent_; }
+
+    bool answered(qint64 frame) const { return frame < answered_; }
+    bool allAnswered() const { return answered_ >= sent_; }
+    qint64 sent() const { return sent_; }
+    qint64 answeredCount() const { return answered_; }
+
+private:
+    qint64 sent_ = 0;
+    qint64 answered_ = 0;
+};
+
 struct FrameTiming {
     QDateTime sentAt;
     std::optional<std::uint8_t> command; // of a frame laid out FD, length, command

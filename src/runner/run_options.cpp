@@ -1,5 +1,6 @@
 #include "runner/run_options.h"
 
+#include "link/serial_link.h"
 #include "tools/test_steps.h"
 
 #include <QCommandLineParser>
@@ -14,21 +15,9 @@ namespace qav::runner {
 
 namespace {
 
-struct NamedTest {
-    const char* name;
-    Test test;
-};
-constexpr std::array kTests{
-    NamedTest{"crash-test", Test::CrashTest},
-    NamedTest{"continuous-play", Test::ContinuousPlay},
-    NamedTest{"interrupted-play", Test::InterruptedPlay},
-    NamedTest{"script-123", Test::Script123},
-    NamedTest{"script-45", Test::Script45},
-    NamedTest{"speak", Test::Speak},
-};
-
 constexpr std::array kEncodings{"gb2312", "gbk", "big5", "utf16le", "utf16be"};
-constexpr std::array kBauds{4800, 9600, 57600, 115200};
+
+constexpr int kPortCount = link::SerialLink::kPortCount;
 
 // Long enough for any run; the milliseconds still fit a 64-bit count.
 constexpr double kLongestDurationMs = 1e15;
@@ -40,11 +29,19 @@ QString absoluteFrom(const QString& startDir, const QString& path) {
 } // namespace
 
 QString testName(Test test) {
-    for (const auto& t : kTests)
-        if (t.test == test)
-            return QString::fromLatin1(t.name);
-    return QString();
+    return QString::fromLatin1(session::testRules(test).name);
 }
+
+namespace {
+// "4800, 9600, 57600 or 115200".
+QString baudList() {
+    QStringList bauds;
+    for (const int baud : session::kBaudRates)
+        bauds << QString::number(baud);
+    const QString last = bauds.takeLast();
+    return bauds.join(QLatin1String(", ")) + QLatin1String(" or ") + last;
+}
+} // namespace
 
 QString encodingName(int code) {
     if (code < 0 || code >= int(kEncodings.size()))
@@ -102,6 +99,7 @@ constexpr std::array kOptions{
     OptionRow{"link-timeout", "Give up when a lost link is not back within TIME; 10m.", "TIME"},
     OptionRow{"junit", "Write a JUnit report to FILE.", "FILE"},
     OptionRow{"timing", "Write the reply times of every frame to FILE (CSV).", "FILE"},
+    OptionRow{"report", "Write the report page of the run's capture to FILE (HTML).", "FILE"},
     OptionRow{"quiet", "No progress line on standard error.", nullptr},
 };
 
@@ -133,15 +131,13 @@ private:
 OptionReader::Fault OptionReader::test() {
     const QStringList positional = p_.positionalArguments();
     if (positional.isEmpty())
-        return QStringLiteral("which test? crash-test, continuous-play, interrupted-play, "
-                              "script-123, script-45 or speak");
+        return QStringLiteral("which test? %1").arg(session::testNames());
     if (positional.size() > 1)
         return QStringLiteral("one test at a time, not: %1").arg(positional.join(u' '));
-    for (const auto& t : kTests)
-        if (positional.first() == QLatin1String(t.name)) {
-            o_.test = t.test;
-            return std::nullopt;
-        }
+    if (const session::TestRules* rules = session::testNamed(positional.first())) {
+        o_.test = rules->kind;
+        return std::nullopt;
+    }
     return QStringLiteral("unknown test: %1").arg(positional.first());
 }
 
@@ -149,17 +145,18 @@ OptionReader::Fault OptionReader::link() {
     o_.usb = isSet("usb");
     if (o_.usb && (isSet("port") || isSet("baud")))
         return QStringLiteral("--usb takes neither --port nor --baud");
-    if (o_.usb && o_.test == Test::CrashTest)
-        return QStringLiteral("crash-test runs on a serial port: the chip's idle reply runs "
-                              "each step, and the bridge does not pass it on");
+    if (o_.usb && session::testRules(o_.test).serialOnly)
+        return QStringLiteral("%1 runs on a serial port: the chip's idle reply runs "
+                              "each step, and the bridge does not pass it on")
+            .arg(testName(o_.test));
     if (isSet("port")) {
         o_.port = value("port");
         static const QRegularExpression comForm(QStringLiteral("^COM(\\d+)$"),
                                                 QRegularExpression::CaseInsensitiveOption);
         if (const auto m = comForm.match(o_.port); m.hasMatch()) {
             o_.comNumber = m.captured(1).toInt();
-            if (o_.comNumber < 1 || o_.comNumber > 20)
-                return QStringLiteral("--port %1: COM1 to COM20").arg(o_.port);
+            if (o_.comNumber < 1 || o_.comNumber > kPortCount)
+                return QStringLiteral("--port %1: COM1 to COM%2").arg(o_.port).arg(kPortCount);
         } else if (o_.port.isEmpty()) {
             return QStringLiteral("--port: COMn or a device path");
         } else {
@@ -170,8 +167,9 @@ OptionReader::Fault OptionReader::link() {
     if (isSet("baud")) {
         bool ok = false;
         o_.baud = value("baud").toInt(&ok);
-        if (!ok || std::find(kBauds.begin(), kBauds.end(), o_.baud) == kBauds.end())
-            return QStringLiteral("--baud %1: 4800, 9600, 57600 or 115200").arg(value("baud"));
+        const auto& bauds = session::kBaudRates;
+        if (!ok || std::find(bauds.begin(), bauds.end(), o_.baud) == bauds.end())
+            return QStringLiteral("--baud %1: %2").arg(value("baud"), baudList());
     }
     o_.folder = absoluteFrom(startDir_, isSet("dir") ? value("dir") : QString());
     return std::nullopt;
@@ -198,9 +196,7 @@ OptionReader::Fault OptionReader::text() {
             return QStringLiteral("--say: an empty text sends nothing");
         o_.say = value("say");
     }
-    const bool ownText =
-        o_.test == Test::CrashTest || o_.test == Test::Script123 || o_.test == Test::Script45;
-    if (ownText && (isSet("text") || isSet("say")))
+    if (session::testRules(o_.test).ownTexts && (isSet("text") || isSet("say")))
         return QStringLiteral("%1 speaks its own texts; --text and --say are for speak, "
                               "continuous-play and interrupted-play")
             .arg(testName(o_.test));
@@ -241,8 +237,15 @@ OptionReader::Fault OptionReader::reports() {
         return fault;
     if (const Fault fault = path("timing", o_.timingPath))
         return fault;
-    if (!o_.junitPath.isEmpty() && o_.junitPath == o_.timingPath)
-        return QStringLiteral("--junit and --timing name the same file");
+    if (const Fault fault = path("report", o_.reportPath))
+        return fault;
+    const std::array<std::pair<const char*, const QString*>, 3> files{
+        {{"junit", &o_.junitPath}, {"timing", &o_.timingPath}, {"report", &o_.reportPath}}};
+    for (std::size_t i = 0; i < files.size(); ++i)
+        for (std::size_t j = i + 1; j < files.size(); ++j)
+            if (!files[i].second->isEmpty() && *files[i].second == *files[j].second)
+                return QStringLiteral("--%1 and --%2 name the same file")
+                    .arg(QLatin1String(files[i].first), QLatin1String(files[j].first));
     o_.quiet = isSet("quiet");
     return std::nullopt;
 }
@@ -272,9 +275,9 @@ OptionReader::Fault OptionReader::interruptSetting(const char* name, int& into) 
 
 ParsedCommandLine parseCommandLine(const QStringList& arguments, const QString& startDir) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Runs a test of the QAV7120 console without a window.\n"
-        "TEST: crash-test, continuous-play, interrupted-play, script-123, script-45 or speak."));
+    parser.setApplicationDescription(
+        QStringLiteral("Runs a test of the QAV7120 console without a window.\nTEST: %1.")
+            .arg(session::testNames()));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     for (const OptionRow& option : kOptions)

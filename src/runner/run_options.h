@@ -7,13 +7,15 @@
 // Relative paths are taken from the folder the program was started in, so
 // they keep their meaning once the run has moved into its working folder.
 
+#include "session/run_tests.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
 
 namespace qav::runner {
 
-enum class Test { CrashTest, ContinuousPlay, InterruptedPlay, Script123, Script45, Speak };
+using Test = session::TestKind;
 
 // "crash-test", "continuous-play", ... as the command line names them.
 QString testName(Test test);
@@ -25,19 +27,21 @@ struct RunOptions {
     QString port = QStringLiteral("COM1");
     int comNumber = 1;
     QString device;
-    int baud = 9600;
+    int baud = session::kDefaultBaud;
     bool usb = false;
     QString folder;   // the working folder, absolute
     int encoding = 1; // the chip's code: 0 GB2312, 1 GBK, 2 BIG5, 3/4 UTF-16 LE/BE
     QString textFile; // --text, absolute; empty when not given
     std::optional<QString> say;
     std::optional<qint64> durationMs;
-    int baseMs = 1000; // interrupted play's two boxes, as the window starts them
-    int passes = 100;
+    int baseMs =
+        session::kInterruptBaseMs; // interrupted play's two boxes, as the window starts them
+    int passes = session::kInterruptPasses;
     std::optional<int> silenceMs;
     qint64 linkTimeoutMs = 10 * 60 * 1000;
     QString junitPath; // absolute; empty when not asked for
     QString timingPath;
+    QString reportPath; // the report page of the run's capture
     bool quiet = false;
 };
 

@@ -20,21 +20,7 @@ namespace qav::runner {
 
 namespace {
 // Continuous play without --duration: the window's duration box as it starts.
-constexpr double kDefaultReplaySeconds = 500000;
-constexpr qsizetype kRecentEvents = 8;
-constexpr qsizetype kHexBytesShown = 16;
 constexpr int kProgressEveryMs = 1000;
-
-QString hexExcerpt(const QByteArray& frame) {
-    QString hex = QString::fromLatin1(frame.left(kHexBytesShown).toHex(' ').toUpper());
-    if (frame.size() > kHexBytesShown)
-        hex += QStringLiteral(" … (%1 bytes)").arg(frame.size());
-    return hex;
-}
-
-QString clockTime() {
-    return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz"));
-}
 
 // A folder, or the folder a file is written into, where files can be made.
 std::optional<QString> writableTarget(const QString& path, const QString& option) {
@@ -49,13 +35,20 @@ std::optional<QString> writableTarget(const QString& path, const QString& option
         return QStringLiteral("%1 %2 cannot be written").arg(option, path);
     return std::nullopt;
 }
+
+session::ConsoleSession::Options sessionOptions(const RunOptions& run) {
+    session::ConsoleSession::Options options;
+    if (run.silenceMs)
+        options.silenceMs = *run.silenceMs;
+    return options;
+}
 } // namespace
 
 Runner::Runner(RunOptions options, std::unique_ptr<link::HidBridge> bridge, Terminal& terminal,
                std::FILE* summaryOut, QObject* parent)
     : QObject(parent), options_(std::move(options)), terminal_(terminal), summaryOut_(summaryOut),
-      sink_(terminal),
-      session_(std::make_unique<session::ConsoleSession>(sink_, std::move(bridge))),
+      sink_(terminal), session_(std::make_unique<session::ConsoleSession>(
+                           sink_, std::move(bridge), sessionOptions(options_))),
       matcher_([this](const FrameTiming& t) { onSettled(t); }) {
     duration_.setSingleShot(true);
     linkWait_.setSingleShot(true);
@@ -74,8 +67,7 @@ Runner::Runner(RunOptions options, std::unique_ptr<link::HidBridge> bridge, Term
 Runner::~Runner() = default;
 
 bool Runner::usesSendText() const {
-    return options_.test == Test::Speak || options_.test == Test::ContinuousPlay ||
-           options_.test == Test::InterruptedPlay;
+    return !session::testRules(options_.test).ownTexts;
 }
 
 // Everything the test reads must be there, and everything it writes must be
@@ -91,6 +83,9 @@ std::optional<QString> Runner::checkFiles() {
             return why;
     if (!options_.timingPath.isEmpty())
         if (auto why = writableTarget(options_.timingPath, QStringLiteral("--timing")))
+            return why;
+    if (!options_.reportPath.isEmpty())
+        if (auto why = writableTarget(options_.reportPath, QStringLiteral("--report")))
             return why;
     if (options_.test == Test::CrashTest) {
         QStringList missing;
@@ -135,7 +130,7 @@ std::optional<QString> Runner::readSendText() {
     if (options_.textFile.isEmpty()) {
         const QFileInfo initial(
             QDir(options_.folder)
-                .filePath(QString::fromUtf8(session::ConsoleSession::kInitialTextFile)));
+                .filePath(QString::fromUtf8(session::WorkFolder::kInitialTextFile)));
         if (!initial.isFile() || !initial.isReadable() || initial.size() == 0)
             return QStringLiteral("no text to send: %1 is missing or empty; give --text or --say")
                 .arg(initial.filePath());
@@ -167,39 +162,32 @@ void Runner::start() {
         return endEarly(kFileProblem,
                         QStringLiteral("cannot work in the folder %1").arg(options_.folder));
 
-    session_->setSendText(&text_);
-    if (options_.silenceMs) {
-        auto timing = session_->timing();
-        timing.silenceMs = *options_.silenceMs;
-        session_->setTiming(timing);
-    }
     session_->openWorkFolder(options_.folder);
     if (usesSendText() && sendText_.isEmpty())
         session_->loadInitialText();
     else if (usesSendText())
-        text_.setText(sendText_);
+        session_->sendText().setText(sendText_);
     session_->setHexPrefixShown(false);
     session_->setEncoding(options_.encoding);
     connectSession();
     tick_.start();
     if (!openLink())
         return finish(kLinkFailed, false, QStringLiteral("the link could not be opened"));
-    device_ = session_->portName();
-    if (usesSendText() && text_.length() == 0)
+    device_ = session_->status().portName;
+    if (usesSendText() && session_->sendText().length() == 0)
         return finish(kFileProblem, false, QStringLiteral("no text to send"));
     startTest();
 }
 
 bool Runner::openLink() {
     if (options_.usb) {
-        session_->chooseUsbLink();
-        return session_->linkOpen();
+        session_->useUsbLink(true);
+        return session_->status().linkOpen;
     }
-    session_->chooseSerialLink();
+    session_->useUsbLink(false);
     session_->setLineSettings(QStringLiteral("%1,N,8,1").arg(options_.baud));
-    if (options_.comNumber > 0)
-        return session_->selectPort(options_.comNumber - 1);
-    return session_->selectPortDevice(options_.device);
+    return session_->selectPort(
+        options_.comNumber > 0 ? QStringLiteral("COM%1").arg(options_.comNumber) : options_.device);
 }
 
 void Runner::connectSession() {
@@ -224,7 +212,7 @@ void Runner::connectSession() {
     connect(s, &S::continuousPlayEnded, this, [this] {
         // The round under way plays out; its idle reply ends the run.
         continuousEnded_ = true;
-        idleWait_.start(session_->timing().silenceMs);
+        idleWait_.start(sessionOptions(options_).silenceMs);
     });
 }
 
@@ -236,7 +224,7 @@ void Runner::startTest() {
         break;
     case Test::ContinuousPlay:
         if (!session_->startContinuousPlay(options_.durationMs ? double(*options_.durationMs) / 1000
-                                                               : kDefaultReplaySeconds))
+                                                               : session::kReplaySeconds))
             return finish(kUsage, false, QStringLiteral("continuous play did not start"));
         break;
     case Test::InterruptedPlay:
@@ -272,16 +260,10 @@ void Runner::armDuration() {
     if (options_.test == Test::Speak) {
         junit_.addFailure(QStringLiteral("no idle reply within --duration"),
                           QStringLiteral("no idle reply within --duration\n") +
-                              recent_.join(u'\n'));
+                              recent_.lines().join(u'\n'));
         return finish(kChipHung, true, QStringLiteral("no idle reply within --duration"));
     }
     finish(passedOrHung(), true);
-}
-
-void Runner::remember(const QString& event) {
-    recent_.append(clockTime() + u' ' + event);
-    while (recent_.size() > kRecentEvents)
-        recent_.removeFirst();
 }
 
 void Runner::onFrameSent(const QByteArray& frame) {
@@ -290,13 +272,13 @@ void Runner::onFrameSent(const QByteArray& frame) {
         lastChipMs_ = now();
     }
     matcher_.frameSent(frame, stepName_, QDateTime::currentDateTime(), now());
-    remember(QStringLiteral("-> ") + hexExcerpt(frame));
+    recent_.frame(QDateTime::currentMSecsSinceEpoch(), frame);
 }
 
 void Runner::onReply(std::uint8_t code) {
     const qint64 t = now();
     matcher_.reply(code, t);
-    remember(QStringLiteral("<- %1").arg(code, 2, 16, QLatin1Char('0')).toUpper());
+    recent_.reply(QDateTime::currentMSecsSinceEpoch(), code);
     longestSilenceMs_ = std::max(longestSilenceMs_, t - lastChipMs_);
     lastChipMs_ = t;
     lastReply_ = code;
@@ -326,7 +308,7 @@ void Runner::onHang(const QString& line) {
     if (hangLines_.size() < kHangLinesKept)
         hangLines_ << line;
     junit_.addFailure(line, line + QStringLiteral("\nthe last frames before it:\n") +
-                                recent_.join(u'\n'));
+                                recent_.lines().join(u'\n'));
 }
 
 void Runner::onRecovery(const QString& line) {

@@ -9,9 +9,10 @@
 //   the time is up / a signal / the link stays away
 //        ──> stop ──> the stop frame leaves ──> closeWorkFolder ──> reports ──> ended(code)
 
+#include "report/percentiles.h"
+#include "report/recent_traffic.h"
 #include "runner/frame_timing.h"
 #include "runner/junit_report.h"
-#include "runner/percentiles.h"
 #include "runner/run_options.h"
 #include "runner/terminal.h"
 #include "session/text_buffer.h"
@@ -80,7 +81,6 @@ private:
     void onHang(const QString& line);
     void onRecovery(const QString& line);
     void onSettled(const FrameTiming& timing);
-    void remember(const QString& event);
     qint64 now() const { return clock_.elapsed(); }
     bool usesSendText() const;
     // runner_end.cpp
@@ -97,7 +97,6 @@ private:
     Terminal& terminal_;
     std::FILE* summaryOut_;
     TerminalMessageSink sink_;
-    session::TextBuffer text_;
     std::unique_ptr<session::ConsoleSession> session_;
     QString sendText_; // from --say or --text
     QString device_;   // the serial device the port opened
@@ -115,8 +114,8 @@ private:
     qint64 lastReplyMs_ = 0;
     qint64 lastChipMs_ = 0; // the chip's last byte, or the first frame
     qint64 longestSilenceMs_ = 0;
-    QStringList recent_; // the last frames and replies, for a hang's report
-    Percentiles frameToIdle_;
+    report::RecentTraffic recent_; // the last frames and replies, for a hang's report
+    report::Percentiles frameToIdle_;
     ReplyMatcher matcher_;
     TimingCsv csv_;
     JUnitReport junit_;

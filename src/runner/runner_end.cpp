@@ -1,9 +1,11 @@
 // The end of a run, whatever ends it: the chip is told to stop, the stop
 // frame leaves, the log goes into LOG.txt, the reports are written and the
 // summary printed. Also the progress line, drawn while the run goes on.
+#include "report/report.h"
 #include "runner/runner.h"
 #include "session/console_session.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 namespace qav::runner {
@@ -75,15 +77,16 @@ void Runner::complete() {
     QStringList written;
     bool fileProblem = false;
     const QDir folder(options_.folder);
+    const QString capture = session_->status().capturePath;
     if (const auto error = session_->closeWorkFolder()) {
-        terminal_.message(QString::fromUtf8(session::ConsoleSession::kLogFile) +
+        terminal_.message(QString::fromUtf8(session::WorkFolder::kLogFile) +
                           QStringLiteral(": ") + *error);
         fileProblem = true;
     } else {
-        written << folder.filePath(QString::fromUtf8(session::ConsoleSession::kLogFile));
+        written << folder.filePath(QString::fromUtf8(session::WorkFolder::kLogFile));
     }
     if (options_.test == Test::CrashTest)
-        written << folder.filePath(QString::fromUtf8(session::ConsoleSession::kCrashResultFile));
+        written << folder.filePath(QString::fromUtf8(session::WorkFolder::kCrashResultFile));
 
     matcher_.settleAll();
     if (csv_.isOpen()) {
@@ -100,6 +103,22 @@ void Runner::complete() {
             fileProblem = true;
         } else {
             written << options_.junitPath;
+        }
+    }
+    if (!options_.reportPath.isEmpty()) {
+        const auto report = capture.isEmpty()
+                                ? report::ReportOutcome{report::ReportOutcome::Fault::Capture,
+                                                        QStringLiteral("the run has no capture"),
+                                                        {}}
+                                : report::writeReport({capture}, options_.reportPath,
+                                                      QCoreApplication::applicationName() + u' ' +
+                                                          QCoreApplication::applicationVersion());
+        if (report.fault != report::ReportOutcome::Fault::None) {
+            terminal_.message(
+                QStringLiteral("--report %1: %2").arg(options_.reportPath, report.message));
+            fileProblem = true;
+        } else {
+            written << options_.reportPath;
         }
     }
     if (fileProblem && (exitCode_ == kPassed || exitCode_ == kChipHung))

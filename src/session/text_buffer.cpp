@@ -11,6 +11,8 @@ void TextBuffer::setText(const QString& text) {
     s.replace(QLatin1String("\n"), QLatin1String("\r\n"));
     text_ = s;
     start_ = length_ = 0;
+    if (listener_)
+        listener_(true);
 }
 
 // An offset between CR and LF counts as the offset before the CR.
@@ -24,10 +26,14 @@ qsizetype TextBuffer::outsidePair(qsizetype offset) const {
 void TextBuffer::setSelStart(qsizetype start) {
     start_ = outsidePair(start);
     length_ = 0;
+    if (listener_)
+        listener_(false);
 }
 
 void TextBuffer::setSelLength(qsizetype length) {
     length_ = outsidePair(start_ + std::max<qsizetype>(length, 0)) - start_;
+    if (listener_)
+        listener_(false);
 }
 
 } // namespace qav::session

@@ -4,8 +4,14 @@
 // CR or LF becomes one), selection start and length are in those units, a
 // selection never starts or ends between CR and LF, and setting the start
 // collapses the selection.
+//
+// The session owns it; the window shows it in its text box and writes the
+// engineer's edits into it. A listener hears of every change, told whether
+// the text itself changed or only the selection.
 
 #include "session/send_text.h"
+
+#include <functional>
 
 namespace qav::session {
 
@@ -21,12 +27,16 @@ public:
     void setSelLength(qsizetype length) override;
     QString selectedText() const override { return text_.mid(start_, length_); }
 
+    using Listener = std::function<void(bool textChanged)>;
+    void setListener(Listener listener) { listener_ = std::move(listener); }
+
 private:
     qsizetype outsidePair(qsizetype offset) const;
 
     QString text_;
     qsizetype start_ = 0;
     qsizetype length_ = 0;
+    Listener listener_;
 };
 
 } // namespace qav::session

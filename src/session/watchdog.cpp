@@ -42,6 +42,22 @@ void Watchdog::chipSpoke() {
         emit recovered(seconds);
 }
 
+void Watchdog::frameLeft() {
+    switch (state_) {
+    case State::Listening:
+        silentFor_.start();
+        silentSinceWall_ = QDateTime::currentDateTime();
+        deadline_.start(limits_.silenceMs);
+        return;
+    case State::Asking:
+        deadline_.start(limits_.queryWaitMs);
+        return;
+    case State::Hung:
+    case State::Off:
+        return;
+    }
+}
+
 void Watchdog::linkBack() {
     if (state_ == State::Off)
         return;
@@ -58,7 +74,8 @@ void Watchdog::onDeadline() {
         return;
     }
     if (!linkUp_()) {
-        // The link's loss has its own line; wait for it to come back.
+        // The link's loss has its own line; wait for it to come back, or
+        // for the frames on their way to reach the chip.
         deadline_.start(state_ == State::Hung ? limits_.recoveryPollMs : limits_.silenceMs);
         return;
     }

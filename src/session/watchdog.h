@@ -15,7 +15,8 @@
 // byte in answer give the verdict (hung()); from then on the chip is asked
 // again every poll interval, and its first byte ends the hang (recovered()).
 //
-// A lost link is not a hang: while the link is down the watchdog only waits.
+// A lost link is not a hang: while the link is down the watchdog only waits,
+// and so it does while frames are still going out to the chip.
 // The owner says what "waiting" and "link up" mean; the watchdog asks each
 // time a deadline passes, and goes off by itself once the run no longer waits.
 
@@ -37,7 +38,8 @@ public:
     };
     static constexpr int kQueriesBeforeVerdict = 2;
 
-    // waiting: a run waits for the chip now. linkUp: the link to it is open.
+    // waiting: a run waits for the chip now. linkUp: the link to it is open
+    // and no frame is going out on it; the chip cannot answer before.
     Watchdog(std::function<bool()> waiting, std::function<bool()> linkUp,
              QObject* parent = nullptr);
 
@@ -51,6 +53,10 @@ public:
     void disarm();
     // Bytes came from the chip.
     void chipSpoke();
+    // A frame has just left the line: the chip cannot answer it sooner, so
+    // a silence that is being counted counts from here, and so does the
+    // wait for the answer to a query that waited behind other frames.
+    void frameLeft();
     // The link is back after it was lost: ask the chip once at once, so
     // that an idle chip's answer moves the run on.
     void linkBack();

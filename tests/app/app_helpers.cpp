@@ -33,8 +33,9 @@ app::Form1& ConsoleFixture::form() {
     if (!form_) {
         auto recorder = std::make_unique<session::RecordingMessageSink>();
         recorder_ = recorder.get();
-        form_ = std::make_unique<app::Form1>(nullptr, std::move(recorder));
-        form_->session().setSystemPortsUsed(false); // only ./COMn, whatever the machine has
+        session::ConsoleSession::Options options = options_;
+        options.systemPorts = false; // only ./COMn, whatever the machine has
+        form_ = std::make_unique<app::Form1>(nullptr, std::move(recorder), options);
     }
     return *form_;
 }

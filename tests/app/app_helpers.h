@@ -45,10 +45,13 @@ public:
     void close();
 
     QStringList& messages() { return recorder_->messages; }
+    // The session's options, before the window is built.
+    session::ConsoleSession::Options& options() { return options_; }
 
 private:
     QTemporaryDir dir_;
     QString previousDir_;
+    session::ConsoleSession::Options options_;
     session::RecordingMessageSink* recorder_ = nullptr;
     std::unique_ptr<app::Form1> form_;
 };

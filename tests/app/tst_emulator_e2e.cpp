@@ -19,7 +19,7 @@ private slots:
 
         qav::app::Form1& form = console.load();
         QVERIFY2(console.messages().isEmpty(), qPrintable(console.messages().join(u'\n')));
-        QVERIFY(form.session().portOpen());
+        QVERIFY(form.session().status().portOpen);
 
         form.sendText().setText(QStringLiteral("欢迎光临，hello"));
         form.Command6->click();

@@ -45,7 +45,7 @@ private slots:
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
         QVERIFY(c.messages().isEmpty());
-        QVERIFY(f.session().portOpen());
+        QVERIFY(f.session().status().portOpen);
         QCOMPARE(com1.speed(), speed_t(B9600));
         QCOMPARE(com1.readFor(50), QByteArray()); // start-up sends nothing
 
@@ -111,7 +111,7 @@ private slots:
         app::Form1& f = c.load();
         pick(f.Combo1, 2);
         QVERIFY(c.messages().isEmpty());
-        QCOMPARE(f.session().portName(), c.path(QStringLiteral("COM3")));
+        QCOMPARE(f.session().status().portName, c.path(QStringLiteral("COM3")));
         f.Command7->click();
         QCOMPARE(com3.read(4), QByteArray("\xFD\x00\x01\x02", 4));
         QCOMPARE(com1.readFor(50), QByteArray()); // and nothing to COM1
@@ -130,12 +130,21 @@ private slots:
         QCOMPARE(f.sendText().selLength(), 2);
 
         // Without the conversion table: the message, and the button stays usable.
-        QTemporaryDir empty;
-        f.session().setConversionTableFolder(empty.path());
-        f.Command6->click();
-        QCOMPARE(c.messages().size(), 1);
-        QVERIFY(c.messages().first().contains(QStringLiteral("找不到GBKToBig5AndUnicode.dat文件")));
-        QVERIFY(f.Command6->isEnabled());
+        {
+            ConsoleFixture noTable;
+            QTemporaryDir empty;
+            noTable.options().tableFolder = empty.path();
+            PtyPort port;
+            QVERIFY(port.linkAs(noTable.dir(), 1));
+            app::Form1& g = noTable.load();
+            g.sendText().setText(QStringLiteral("中a"));
+            pick(g.Combo5, 4);
+            g.Command6->click();
+            QCOMPARE(noTable.messages().size(), 1);
+            QVERIFY(noTable.messages().first().contains(
+                QStringLiteral("找不到GBKToBig5AndUnicode.dat文件")));
+            QVERIFY(g.Command6->isEnabled());
+        }
 
         // "回传解释" unticked: replies wait in the port.
         f.Command2->click();
@@ -180,11 +189,11 @@ private slots:
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
         pick(f.Combo2, 3);
-        QCOMPARE(f.session().lineSettings(), QStringLiteral("115200,N,8,1"));
+        QCOMPARE(f.session().status().lineSettings, QStringLiteral("115200,N,8,1"));
         QCOMPARE(com1.speed(), speed_t(B115200));
         pick(f.Combo2, 0);
         QCOMPARE(com1.speed(), speed_t(B4800));
-        QVERIFY(f.session().portOpen());
+        QVERIFY(f.session().status().portOpen);
         QCOMPARE(com1.readFor(50), QByteArray()); // nothing is sent to the chip
     }
 
@@ -195,8 +204,8 @@ private slots:
         c.messages().clear();
         pick(f.Combo1, 19); // COM20
         QCOMPARE(c.messages(), QStringList{kPortMessage});
-        QCOMPARE(f.session().commPort(), 20);
-        QVERIFY(!f.session().portOpen());
+        QCOMPARE(f.session().status().commPort, 20);
+        QVERIFY(!f.session().status().portOpen);
     }
 
     void linkChoiceKeepsThePort() {
@@ -205,13 +214,13 @@ private slots:
         QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
         f.Option4_Click();
-        QCOMPARE(f.session().chunkLimit(), 512);
-        QVERIFY(f.session().useUsbLink());
+        QCOMPARE(f.session().status().chunkLimit, 512);
+        QVERIFY(f.session().status().usbLink);
         c.messages().clear(); // the chunk-limit notice, and no bridge here
         f.Option3_Click();
-        QCOMPARE(f.session().chunkLimit(), 4091);
-        QVERIFY(!f.session().useUsbLink());
-        QVERIFY(f.session().portOpen());
+        QCOMPARE(f.session().status().chunkLimit, 4091);
+        QVERIFY(!f.session().status().usbLink);
+        QVERIFY(f.session().status().portOpen);
         QVERIFY(c.messages().isEmpty());
     }
 
@@ -222,8 +231,8 @@ private slots:
         app::Form1& f = c.load();
         c.messages().clear();
         f.Option4->setChecked(true);
-        QCOMPARE(f.session().chunkLimit(), 512);
-        QVERIFY(f.session().useUsbLink());
+        QCOMPARE(f.session().status().chunkLimit, 512);
+        QVERIFY(f.session().status().usbLink);
         QCOMPARE(c.messages().value(0),
                  QStringLiteral(" 512字节：这是每次发送的最大文本字节长度（不含帧头的5字节）！"
                                 "长文本请在F320中直接测试！目前F320最多仅能缓存此字节数！"
@@ -231,12 +240,12 @@ private slots:
                                 "大于帧与帧之间的最短间隔时间8ms，不可测试！"));
         QCOMPARE(c.messages().value(1), QStringLiteral("USB连接失败"));
         f.Option3->setChecked(true);
-        QCOMPARE(f.session().chunkLimit(), 4091);
-        QVERIFY(!f.session().useUsbLink());
+        QCOMPARE(f.session().status().chunkLimit, 4091);
+        QVERIFY(!f.session().status().usbLink);
         // A handler called from code selects its own option.
         f.Option4_Click();
         QVERIFY(f.Option4->isChecked() && !f.Option3->isChecked());
-        QVERIFY(f.session().useUsbLink());
+        QVERIFY(f.session().status().usbLink);
     }
 };
 

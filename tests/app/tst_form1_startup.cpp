@@ -54,10 +54,10 @@ private slots:
         app::Form1& f = c.load();
         QCOMPARE(f.windowTitle(),
                  QStringLiteral("Tonaria-QAV7120中英语音合成芯片-PC端演示程序  V1.3"));
-        QVERIFY(!f.session().useUsbLink());
-        QCOMPARE(f.session().chunkLimit(), 4091);
+        QVERIFY(!f.session().status().usbLink);
+        QCOMPARE(f.session().status().chunkLimit, 4091);
         QCOMPARE(f.workLog().hexPrefix(), QString());
-        QCOMPARE(f.session().commPort(), 1);
+        QCOMPARE(f.session().status().commPort, 1);
         QCOMPARE(f.Combo5->currentText(), QStringLiteral("GBK"));
         QCOMPARE(f.Combo2->currentText(), QStringLiteral("波特率9600"));
         QCOMPARE(f.Combo3->currentText(), QStringLiteral("PWM 输出(默认)"));
@@ -69,21 +69,25 @@ private slots:
         QVERIFY(f.Check3->isChecked());
         QVERIFY(!f.Check5->isChecked());
         QVERIFY(f.Option3->isChecked());
-        QCOMPARE(f.session().lineSettings(), QStringLiteral("9600,N,8,1"));
+        QCOMPARE(f.session().status().lineSettings, QStringLiteral("9600,N,8,1"));
         QCOMPARE(f.HScroll1->value(), 6);
         QCOMPARE(f.Text2->toPlainText(), QStringLiteral("500000\n"));
         QCOMPARE(f.Text6->text(), QStringLiteral("1000"));
         QCOMPARE(f.Text7->text(), QStringLiteral("100"));
         // No COM1 in the folder (and none on a test machine): one message, no chunk-limit box.
         QCOMPARE(c.messages(), QStringList{kPortMessage});
-        QVERIFY(!f.session().portOpen());
-        QVERIFY(!f.session().continuousPlayActive());
-        QCOMPARE(f.session().activeSequence(), session::ConsoleSession::Sequence::None);
+        QVERIFY(!f.session().status().portOpen);
+        QVERIFY(!f.session().status().continuousPlay);
+        QCOMPARE(f.session().status().sequence, session::ConsoleSession::Sequence::None);
         QVERIFY(allText(f.workLog()).isEmpty());
 
         // Nothing is under way: the chip's idle reply starts nothing.
-        f.session().MSComm1_OnComm(QByteArray("\x4F"));
-        QCOMPARE(allText(f.workLog()), QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
+        f.Combo1_Click(); // COM1, now that there is one
+        QVERIFY(com1.write("O"));
+        QTRY_COMPARE(allText(f.workLog()), QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
+        QCOMPARE(com1.readFor(50), QByteArray()); // checks that nothing is sent
         // A bar sends its tag.
         f.Command2_Click();
         f.HScroll1->setValue(7);
@@ -268,8 +272,9 @@ private slots:
         const QString logPath = dir.filePath(QStringLiteral("LOG.txt"));
         {
             // Real message boxes, as the program shows them.
-            app::Form1 f;
-            f.session().setSystemPortsUsed(false);
+            session::ConsoleSession::Options options;
+            options.systemPorts = false;
+            app::Form1 f(nullptr, nullptr, options);
             f.Form_Load();
             f.show();
             QVERIFY(QTest::qWaitForWindowExposed(&f));
@@ -288,7 +293,7 @@ private slots:
             QVERIFY(boxes.first()->text().startsWith(QStringLiteral("工作记录未能导出到LOG.txt")));
             QTest::qWait(50);       // the window may not go meanwhile
             QVERIFY(f.isVisible()); // until the message is acknowledged
-            QVERIFY(!f.session().portOpen());
+            QVERIFY(!f.session().status().portOpen);
             pressOkOnAll(f);
             QTRY_VERIFY(!f.isVisible());
             QVERIFY(openBoxes(f).isEmpty()); // the export is not tried again

@@ -68,19 +68,24 @@ class TstPanel : public QObject {
     }
     // The chip's idle reply, which starts the next round while continuous
     // play goes on.
-    void idleReply() { form_->session().MSComm1_OnComm(QByteArray("\x4F")); }
+    void idleReply() {
+        const QString idle = QStringLiteral("<---- 返回：4F  芯片空闲\r\n");
+        const qsizetype before = allText(form_->workLog()).count(idle);
+        QVERIFY(pty_.write("O"));
+        QTRY_VERIFY(allText(form_->workLog()).count(idle) > before);
+    }
 
 private slots:
     void initTestCase() {
         console_ = std::make_unique<qav::test::ConsoleFixture>();
         QVERIFY(pty_.linkAs(console_->dir(), 1));
         form_ = &console_->load();
-        QVERIFY(form_->session().portOpen());
+        QVERIFY(form_->session().status().portOpen);
         QVERIFY(console_->messages().isEmpty());
         // The fastest line: each frame keeps it for its time on the line.
         form_->Combo2->setCurrentIndex(3);
         form_->Combo2_Click();
-        QCOMPARE(form_->session().lineSettings(), QStringLiteral("115200,N,8,1"));
+        QCOMPARE(form_->session().status().lineSettings, QStringLiteral("115200,N,8,1"));
     }
 
     void cleanupTestCase() { console_.reset(); }
@@ -169,7 +174,7 @@ private slots:
     void tagFramesIgnoreTheEncoding() {
         form_->Combo5->setCurrentIndex(2); // BIG5
         form_->Combo5_Click();
-        QCOMPARE(form_->session().encodingCode(), 2);
+        QCOMPARE(form_->session().status().encoding, 2);
         setBar(form_->HScroll1, 11);
         form_->Combo4->setCurrentIndex(2);
         form_->Combo4_Click();
@@ -341,17 +346,19 @@ private slots:
     }
 
     void cacheStoreWithoutTable() {
+        qav::test::ConsoleFixture noTable;
         QTemporaryDir empty;
-        form_->session().setConversionTableFolder(empty.path());
-        form_->Combo5->setCurrentIndex(2);
-        form_->Combo5_Click();
-        form_->sendText().setText(QStringLiteral("abc"));
-        form_->Command10_Click();
-        QCOMPARE(console_->messages(),
+        noTable.options().tableFolder = empty.path();
+        Form1& f = noTable.load();
+        noTable.messages().clear(); // the port message of start-up
+        f.Combo5->setCurrentIndex(2);
+        f.Combo5_Click();
+        f.sendText().setText(QStringLiteral("abc"));
+        f.Command10_Click();
+        QCOMPARE(noTable.messages(),
                  QStringList{QString::fromUtf8(qav::synthesis::kTableMissingMessage)});
-        QVERIFY(form_->Command6->isEnabled());
-        QCOMPARE(sent(), QList<QByteArray>{});
-        form_->session().setConversionTableFolder(QString());
+        QVERIFY(f.Command6->isEnabled());
+        QCOMPARE(loggedFrames(allText(f.workLog())), QList<QByteArray>{});
     }
 
     void cachePlay_data() {

@@ -2,6 +2,7 @@
 // the boxes of interrupted and continuous play are read and checked, and
 // closing the window ends a sequence. What the tools do is the session's.
 #include "app_helpers.h"
+#include "common/link_helpers.h"
 #include "session/run_step.h"
 
 #include <QLineEdit>
@@ -26,11 +27,10 @@ QList<QByteArray> frames(app::Form1& f) {
     return loggedFrames(allText(f.workLog()));
 }
 
-// Sequences played this many times faster than written.
-void playFaster(app::Form1& f, double scale) {
-    session::ConsoleSession::Timing t;
-    t.sequenceTimeScale = scale;
-    f.session().setTiming(t);
+// Sequences played this many times faster than written, by the window
+// built next.
+void playFaster(ConsoleFixture& c, double scale) {
+    c.options().sequenceTimeScale = scale;
 }
 
 } // namespace
@@ -40,6 +40,7 @@ class TestToolsWindow : public QObject {
 private slots:
     void interruptedPlayReadsItsBoxes() {
         ConsoleFixture c;
+        playFaster(c, 100);
         app::Form1& f = c.load();
         c.messages().clear(); // no chip on COM1 here
         f.sendText().setText(QStringLiteral("打断"));
@@ -54,20 +55,19 @@ private slots:
         const QByteArray t = QByteArray::fromHex("FD 00 06 01 01 B4 F2 B6 CF");
         const QByteArray marker =
             QByteArray::fromHex("FD 00 0C 01 01 D4 D9 D1 AD BB B7 B2 E2 CA D4");
-        playFaster(f, 100);
         f.Text7->setText(QStringLiteral("2"));
         f.Command23->click();
-        QCOMPARE(f.session().activeSequence(), Sequence::InterruptedPlay);
+        QCOMPARE(f.session().status().sequence, Sequence::InterruptedPlay);
         QTRY_VERIFY_WITH_TIMEOUT(frameCount(f) >= 4, 5000);
         f.Command23->click(); // pressed again: stops
-        QCOMPARE(f.session().activeSequence(), Sequence::None);
+        QCOMPARE(f.session().status().sequence, Sequence::None);
         QCOMPARE(frames(f).mid(0, 4), QList<QByteArray>({t, t, t, marker}));
 
         // An empty box counts as 0: no passes, so one request per cycle.
         f.Command2->click();
         f.Text7->setText(QString());
         f.Command23->click();
-        QCOMPARE(f.session().activeSequence(), Sequence::InterruptedPlay);
+        QCOMPARE(f.session().status().sequence, Sequence::InterruptedPlay);
         QTRY_VERIFY_WITH_TIMEOUT(frameCount(f) >= 4, 5000);
         f.Command23->click();
         QCOMPARE(frames(f).mid(0, 4), QList<QByteArray>({t, marker, t, marker}));
@@ -76,17 +76,19 @@ private slots:
 
     void continuousPlayReadsText2() {
         ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
-        c.messages().clear();
+        QVERIFY(c.messages().isEmpty());
         f.sendText().setText(QStringLiteral("你好"));
         const QByteArray hello = QByteArray::fromHex("FD 00 06 01 01 C4 E3 BA C3");
         // The start text, digits and a line break, counts.
         f.Command3->click();
         QCOMPARE(frames(f), QList<QByteArray>{hello});
-        QVERIFY(f.session().continuousPlayActive());
+        QVERIFY(f.session().status().continuousPlay);
         // The chip's idle reply starts the next round.
-        f.session().MSComm1_OnComm(QByteArray("\x4F"));
-        QCOMPARE(frames(f), (QList<QByteArray>{hello, hello}));
+        QVERIFY(com1.write("O"));
+        QTRY_COMPARE(frames(f), (QList<QByteArray>{hello, hello}));
 
         f.Text2->setPlainText(QStringLiteral("0"));
         f.Command3->click();
@@ -97,6 +99,8 @@ private slots:
     // The box holds seconds: one second, and continuous play is over.
     void continuousPlayEndsWhenItsTimeIsUp() {
         ConsoleFixture c;
+        PtyPort com1;
+        QVERIFY(com1.linkAs(c.dir(), 1));
         app::Form1& f = c.load();
         f.sendText().setText(QStringLiteral("你好"));
         f.Text2->setPlainText(QStringLiteral("1"));
@@ -104,13 +108,15 @@ private slots:
         f.Command3->click();
         QCOMPARE(frameCount(f), 1);
         QVERIFY(ended.wait(3000));
-        QVERIFY(!f.session().continuousPlayActive());
-        f.session().MSComm1_OnComm(QByteArray("\x4F"));
+        QVERIFY(!f.session().status().continuousPlay);
+        QVERIFY(com1.write("O"));
+        QTRY_VERIFY(allText(f.workLog()).endsWith(QStringLiteral("<---- 返回：4F  芯片空闲\r\n")));
         QCOMPARE(frameCount(f), 1); // the idle reply starts nothing
     }
 
     void testButtonsReachTheirTools() {
         ConsoleFixture c;
+        playFaster(c, 1000);
         app::Form1& f = c.load();
         c.messages().clear();
         f.sendText().setText(QStringLiteral("旧的"));
@@ -128,28 +134,26 @@ private slots:
         f.Command25->click();
         QCOMPARE(f.sendText().text(),
                  QStringLiteral("[d][g1][s10] 1- 1- 2[g0][d]\r\n[s0][t0][v3]\r\n\r\n"));
-
-        playFaster(f, 1000);
         f.Command14->click();
-        QCOMPARE(f.session().activeSequence(), Sequence::Script123);
+        QCOMPARE(f.session().status().sequence, Sequence::Script123);
         f.Command22->click();
-        QCOMPARE(f.session().activeSequence(), Sequence::Script45);
+        QCOMPARE(f.session().status().sequence, Sequence::Script45);
         f.Command22->click();
-        QCOMPARE(f.session().activeSequence(), Sequence::None);
+        QCOMPARE(f.session().status().sequence, Sequence::None);
         QVERIFY(c.messages().isEmpty());
     }
 
     void closingTheWindowEndsASequence() {
         ConsoleFixture c;
+        playFaster(c, 1000);
         app::Form1& f = c.load();
-        playFaster(f, 1000);
         f.Text6->setText(QStringLiteral("10"));
         f.Text7->setText(QStringLiteral("3"));
         f.sendText().setText(QStringLiteral("a"));
         f.Command23->click();
         QTRY_VERIFY(frameCount(f) > 5);
         f.close();
-        QCOMPARE(f.session().activeSequence(), Sequence::None);
+        QCOMPARE(f.session().status().sequence, Sequence::None);
         const qsizetype n = frameCount(f);
         QTest::qWait(100); // no step may follow
         QCOMPARE(frameCount(f), n);

@@ -8,6 +8,7 @@
 #include "tools/script_frames.h"
 
 #include <QDateTime>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -203,7 +204,8 @@ private slots:
         // last byte, the power cycle 9 s after the hang, and the next hang
         // (three texts later) would be judged after the run's 13 s.
         Runner run(folder, {u"crash-test"_qs, u"--duration"_qs, u"13s"_qs, u"--silence"_qs,
-                            u"0.5"_qs, u"--junit"_qs, u"out.xml"_qs, u"--quiet"_qs});
+                            u"0.5"_qs, u"--junit"_qs, u"out.xml"_qs, u"--report"_qs,
+                            u"report.html"_qs, u"--quiet"_qs});
         QCOMPARE(run.exitCode(), 1);
 
         const QStringList results = folder.results();
@@ -230,6 +232,13 @@ private slots:
         QVERIFY2(failure.text.contains(u"-> FD 00 01 21"_qs), qPrintable(failure.text));
         QCOMPARE(suite.property(u"hangs"_qs), u"1"_qs);
         QVERIFY(run.out().contains(u"hangs: 1\n  "_qs + results[3] + u"\n  "_qs + results[4]));
+
+        // The report page of the run's capture, with the same hang.
+        const QString page = QString::fromUtf8(folder.read(u"report.html"_qs));
+        QVERIFY(page.contains(u"<td class=\"hangs number some\">1</td>"_qs));
+        QVERIFY(page.contains(u"<td class=\"verdict\">"_qs + results[3] + u"</td>"_qs));
+        QVERIFY(page.contains(u"<td class=\"recovery\">"_qs + results[4] + u"</td>"_qs));
+        QVERIFY(run.out().contains(u"report.html"_qs));
     }
 
     void aSignalStopsTheRunAndKeepsTheLog() {
@@ -237,10 +246,15 @@ private slots:
         folder.writeCrashTexts();
         EmulatorProcess chip(folder.path(), 50);
         QVERIFY(chip.ready());
-        Runner run(folder, {u"crash-test"_qs, u"--junit"_qs, u"out.xml"_qs, u"--quiet"_qs});
+        Runner run(folder, {u"crash-test"_qs, u"--junit"_qs, u"out.xml"_qs, u"--report"_qs,
+                            u"report.html"_qs, u"--quiet"_qs});
         QTRY_VERIFY_WITH_TIMEOUT(folder.results().size() >= 5, 20000);
         run.process().terminate();
         QCOMPARE(run.exitCode(), 143);
+        // The page as far as the run got: its steps and the "停止" it ended with.
+        const QString page = QString::fromUtf8(folder.read(u"report.html"_qs));
+        QVERIFY(page.contains(u"<td class=\"hangs number\">0</td>"_qs));
+        QVERIFY(page.contains(u"<td>停止</td>"_qs));
 
         const QString block = folder.lastLogBlock();
         QVERIFY(block.endsWith(kStopEntry + QStringLiteral("\r\n")));
@@ -276,16 +290,20 @@ private slots:
         QCOMPARE(folder.journals(), QStringList{QString(captures.first())
                                                     .replace(u"LOG-capture-"_qs, u"LOG-journal-"_qs)
                                                     .replace(u".pcapng"_qs, u".txt"_qs)});
-        const TsharkOutput out = tsharkFields(folder.file(captures.first()),
-                                              {u"frame.time_epoch"_qs, u"qav7120.direction"_qs,
-                                               u"qav7120.frame"_qs, u"qav7120.reply"_qs});
+        const TsharkOutput out =
+            tsharkFields(folder.file(captures.first()),
+                         {u"frame.time_epoch"_qs, u"qav7120.direction"_qs, u"qav7120.frame"_qs,
+                          u"qav7120.reply"_qs, u"qav7120.event"_qs});
         QVERIFY2(!out.luaError(), qPrintable(out.diagnosis()));
-        QVERIFY(out.rows.size() >= 6);
+        QVERIFY(out.rows.size() >= 7);
+        // The test's start, with its port and settings, for the report page.
+        QCOMPARE(out.rows.at(0).at(4),
+                 u"测试开始 test=crash-test port=COM1 settings=9600,N,8,1"_qs);
         // The first step's frame went out first, and the chip answered it.
-        QCOMPARE(out.rows.at(0).at(1), u"2"_qs);
-        QCOMPARE(out.rows.at(0).at(2), QString::fromLatin1(kFirstCrashStep.toHex()));
-        QCOMPARE(out.rows.at(1).at(1), u"1"_qs);
-        QVERIFY(out.rows.at(1).at(3).startsWith(u"0x41"_qs));
+        QCOMPARE(out.rows.at(1).at(1), u"2"_qs);
+        QCOMPARE(out.rows.at(1).at(2), QString::fromLatin1(kFirstCrashStep.toHex()));
+        QCOMPARE(out.rows.at(2).at(1), u"1"_qs);
+        QVERIFY(out.rows.at(2).at(3).startsWith(u"0x41"_qs));
         double last = start;
         qsizetype frames = 0;
         for (const QStringList& row : out.rows) {
@@ -300,6 +318,15 @@ private slots:
             frames + 1 >= folder.results().size(),
             qPrintable(
                 QStringLiteral("%1 frames, %2 steps").arg(frames).arg(folder.results().size())));
+
+        // The report reads the same capture: every text tshark saw is a step.
+        QProcess report;
+        report.start(QStringLiteral(QAV_REPORT_PATH),
+                     {u"-o"_qs, folder.file(u"page.html"_qs), folder.file(captures.first())});
+        QVERIFY(report.waitForFinished(60'000));
+        QCOMPARE(report.exitCode(), 0);
+        QVERIFY(QString::fromUtf8(folder.read(u"page.html"_qs))
+                    .contains(QStringLiteral("<td class=\"steps number\">%1</td>").arg(frames)));
     }
 
     void aLinkThatStaysAwayEndsTheRun() {
@@ -421,6 +448,14 @@ private slots:
             Runner report(
                 folder, {u"speak"_qs, u"--say"_qs, u"a"_qs, u"--junit"_qs, u"no/such/out.xml"_qs});
             QCOMPARE(report.exitCode(), 4);
+            Runner page(folder,
+                        {u"speak"_qs, u"--say"_qs, u"a"_qs, u"--report"_qs, u"no/such/r.html"_qs});
+            QCOMPARE(page.exitCode(), 4);
+            QVERIFY2(page.err().contains(u"--report"_qs), qPrintable(page.err()));
+            Runner same(folder, {u"speak"_qs, u"--say"_qs, u"a"_qs, u"--report"_qs, u"r.html"_qs,
+                                 u"--junit"_qs, u"r.html"_qs});
+            QCOMPARE(same.exitCode(), 2);
+            QVERIFY(same.err().contains(u"--junit and --report name the same file"_qs));
             Runner noText(folder, {u"speak"_qs}); // the initial text file is not there
             QCOMPARE(noText.exitCode(), 4);
             QVERIFY(noText.err().contains(u"初始默认文本.txt"_qs));

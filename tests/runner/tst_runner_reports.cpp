@@ -2,9 +2,9 @@
 // reply times matched to frames and written as CSV rows, and the JUnit
 // report read back as a CI server reads it.
 #include "junit_helpers.h"
+#include "report/percentiles.h"
 #include "runner/frame_timing.h"
 #include "runner/junit_report.h"
-#include "runner/percentiles.h"
 #include "runner/run_options.h"
 
 #include <QTemporaryDir>
@@ -13,6 +13,7 @@
 
 using namespace qav;
 using namespace qav::runner;
+using qav::report::Percentiles;
 
 namespace {
 

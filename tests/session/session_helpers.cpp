@@ -8,16 +8,27 @@
 
 namespace qav::test {
 
-SessionFixture::SessionFixture(std::unique_ptr<link::HidBridge> bridge)
-    : previousDir_(QDir::currentPath()) {
+SessionFixture::SessionFixture(std::unique_ptr<link::HidBridge> bridge, const Options& options)
+    : previousDir_(QDir::currentPath()), options_(options), bridge_(std::move(bridge)) {
     QDir::setCurrent(dir_.path());
-    emulator_ = qobject_cast<sim::EmulatedBridge*>(bridge.get());
-    session_ = std::make_unique<session::ConsoleSession>(sink_, std::move(bridge));
-    session_->setSystemPortsUsed(false); // only ./COMn, whatever the machine has
-    session_->setSendText(&text_);
-    QObject::connect(session_.get(), &session::ConsoleSession::focusSendText,
-                     [this] { ++text_.focusRequests; });
-    session_->openWorkFolder(dir_.path());
+    emulator_ = qobject_cast<sim::EmulatedBridge*>(bridge_.get());
+}
+
+void SessionFixture::setOptions(const Options& options) {
+    Q_ASSERT(!session_); // before the session is first used
+    options_ = options;
+}
+
+session::ConsoleSession& SessionFixture::session() {
+    if (!session_) {
+        Options options = options_;
+        options.systemPorts = false; // only ./COMn, whatever the machine has
+        session_ = std::make_unique<session::ConsoleSession>(sink_, std::move(bridge_), options);
+        QObject::connect(session_.get(), &session::ConsoleSession::focusSendText,
+                         [this] { ++focusRequests_; });
+        session_->openWorkFolder(dir_.path());
+    }
+    return *session_;
 }
 
 SessionFixture::~SessionFixture() {
@@ -47,7 +58,7 @@ QByteArray SessionFixture::readFile(const QString& name) const {
 }
 
 void SessionFixture::useUsbLink() {
-    session_->chooseUsbLink();
+    session().useUsbLink(true);
     sink_.messages.clear();
 }
 

@@ -3,7 +3,7 @@
 //
 //   SessionFixture s;                          // temp folder is now the current dir
 //   PtyPort com1;  com1.linkAs(s.dir(), 1);    // a serial device, if the test wants one
-//   s.session().selectPort(0);                 // COM1, as start-up opens it
+//   s.session().selectPort(u"COM1"_qs);         // as start-up opens it
 //   s.text().setText(u"欢迎"_qs);             // the send text area
 //   s.session().synthesize();
 //   QCOMPARE(s.log(), ...);                     // the work log's text
@@ -42,16 +42,11 @@ inline const QString kTableMessage = QStringLiteral(
 // A frame that a stop took back before it went out.
 inline const QString kDroppedLine = QStringLiteral("操作失败：已停止，本帧未发出\r\n");
 
-// The send text area in memory, as the runner has it, and how often the
-// session asked for the text box's focus.
-class MemorySendText : public session::TextBuffer {
-public:
-    int focusRequests = 0;
-};
-
 class SessionFixture {
 public:
-    explicit SessionFixture(std::unique_ptr<link::HidBridge> bridge = {});
+    using Options = session::ConsoleSession::Options;
+    explicit SessionFixture(std::unique_ptr<link::HidBridge> bridge = {},
+                            const Options& options = {});
     ~SessionFixture();
     SessionFixture(const SessionFixture&) = delete;
     SessionFixture& operator=(const SessionFixture&) = delete;
@@ -64,13 +59,18 @@ public:
     void writeFile(const QString& name, const QByteArray& bytes) const;
     QByteArray readFile(const QString& name) const;
 
-    session::ConsoleSession& session() { return *session_; }
-    QString log() const { return allText(session_->workLog()); }
+    // Made at its first use, in the folder, with the options set by then.
+    session::ConsoleSession& session();
+    QString log() { return allText(session().workLog()); }
     // The frames of the work log, in order.
-    QList<QByteArray> frames() const { return loggedFrames(log()); }
-    // Sets the timing of the session: each field given replaces the default.
-    void setTiming(const session::ConsoleSession::Timing& timing) { session_->setTiming(timing); }
-    MemorySendText& text() { return text_; }
+    QList<QByteArray> frames() { return loggedFrames(log()); }
+    // The session's options, before it is first used. Only COMn entries of
+    // the folder are ever ports.
+    void setOptions(const Options& options);
+    session::TextBuffer& text() { return session().sendText(); }
+    // How often the session asked for the text box's focus.
+    int focusRequests() const { return focusRequests_; }
+    void resetFocusRequests() { focusRequests_ = 0; }
     session::RecordingMessageSink& sink() { return sink_; }
     QStringList& messages() { return sink_.messages; }
     // The bridge, when it is the emulator.
@@ -83,7 +83,9 @@ private:
     QTemporaryDir dir_;
     QString previousDir_;
     session::RecordingMessageSink sink_;
-    MemorySendText text_;
+    Options options_;
+    std::unique_ptr<link::HidBridge> bridge_; // until the session takes it
+    int focusRequests_ = 0;
     sim::EmulatedBridge* emulator_ = nullptr;
     std::unique_ptr<session::ConsoleSession> session_;
 };

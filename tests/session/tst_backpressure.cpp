@@ -69,7 +69,7 @@ private slots:
         SessionFixture s;
         PtyPort com1;
         QVERIFY(com1.linkAs(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0)); // 9600 baud
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1"))); // 9600 baud
         SlowReader far(com1);
         // 39-byte frames with no wait between them: as fast as the console
         // can send, about three times what the far end reads.
@@ -80,13 +80,13 @@ private slots:
         qint64 largest = 0;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                largest = std::max(largest, s.session().serialBacklog());
+                largest = std::max(largest, s.session().status().serialBacklog);
                 return far.elapsed() >= runMs;
             }(),
             runMs + 5000);
         // Never more than the frame under way waits in the console.
-        QVERIFY2(s.session().largestSerialBacklog() <= 39,
-                 qPrintable(QString::number(s.session().largestSerialBacklog())));
+        QVERIFY2(s.session().status().largestSerialBacklog <= 39,
+                 qPrintable(QString::number(s.session().status().largestSerialBacklog)));
         QVERIFY(largest <= 39);
 
         const qint64 pressed = far.elapsed();

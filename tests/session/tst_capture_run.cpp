@@ -77,9 +77,9 @@ private slots:
     void serialRunIsDecodedFrameByFrame() {
         const double start = now() - 0.001;
         SessionFixture s;
-        const QString capture = s.session().capturePath();
+        const QString capture = s.session().status().capturePath;
         QCOMPARE(QFileInfo(capture).fileName(),
-                 QFileInfo(s.session().journalPath())
+                 QFileInfo(s.session().status().journalPath)
                      .fileName()
                      .replace(QStringLiteral("LOG-journal-"), QStringLiteral("LOG-capture-"))
                      .replace(QStringLiteral(".txt"), QStringLiteral(".pcapng")));
@@ -87,7 +87,7 @@ private slots:
         chip.setTimeScale(200);
         sim::SerialLine line(&chip);
         QVERIFY(line.open(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
 
         const auto idles = [&] { return s.log().count(QStringLiteral("4F  芯片空闲")); };
         s.text().setText(QStringLiteral("欢迎光临"));
@@ -134,7 +134,7 @@ private slots:
         s.session().synthesize();
         QTRY_COMPARE(s.emulator()->framesReceived().size(), 1);
         QTRY_VERIFY(s.log().contains(QStringLiteral("<-0x4F  芯片空闲")));
-        const Rows read = rowsWithin(s.session().capturePath(), start, now() + 0.001);
+        const Rows read = rowsWithin(s.session().status().capturePath, start, now() + 0.001);
         QVERIFY2(read.problems.isEmpty(), qPrintable(read.problems.join(QLatin1Char('\n'))));
         const QList<QStringList>& rows = read.rows;
         QStringList info;

@@ -28,8 +28,8 @@ QString resultLine(int loop, int text, int variant) {
         .arg(variant);
 }
 
-session::ConsoleSession::Timing quickWatch() {
-    session::ConsoleSession::Timing t;
+session::ConsoleSession::Options quickWatch() {
+    session::ConsoleSession::Options t;
     t.silenceMs = 400;
     t.queryWaitMs = 200;
     t.recoveryPollMs = 300;
@@ -65,13 +65,13 @@ class TestChipHang : public QObject {
 private slots:
     void hangIsRecordedAndTheCrashTestGoesOn() {
         SessionFixture s;
-        s.setTiming(quickWatch());
+        s.setOptions(quickWatch());
         ChipOnLine c;
         c.chip.setTimeScale(500);
         c.chip.setHangAfter(3);
         c.chip.setRecoverAfterMs(1500);
         QVERIFY(c.line.open(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         QSignalSpy hangs(&s.session(), &session::ConsoleSession::chipHangRecorded);
         QSignalSpy recoveries(&s.session(), &session::ConsoleSession::chipRecoveryRecorded);
 
@@ -122,13 +122,13 @@ private slots:
 
     void lostIdleRepliesAreAskedFor() {
         SessionFixture s;
-        s.setTiming(quickWatch());
+        s.setOptions(quickWatch());
         ChipOnLine c;
         c.chip.setTimeScale(500);
         c.chip.setDropIdleEvery(2);
         QSignalSpy dropped(&c.chip, &sim::ChipModel::idleReplyDropped);
         QVERIFY(c.line.open(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
 
         s.session().crashStep();
         QTRY_VERIFY_WITH_TIMEOUT(results(s).size() >= 6, 10000);
@@ -148,12 +148,12 @@ private slots:
 
     void aPortThatComesBackResumesTheRun() {
         SessionFixture s;
-        s.setTiming(quickWatch());
+        s.setOptions(quickWatch());
         sim::ChipModel chip;
         chip.setTimeScale(20); // the first step speaks for a while
         auto line = std::make_unique<sim::SerialLine>(&chip);
         QVERIFY(line->open(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         QSignalSpy utterances(&chip, &sim::ChipModel::utteranceStarted);
 
         s.session().crashStep();
@@ -178,11 +178,11 @@ private slots:
 
     void theEndOfARunStopsTheCrashTestForGood() {
         SessionFixture s;
-        s.setTiming(quickWatch());
+        s.setOptions(quickWatch());
         ChipOnLine c;
         c.chip.setTimeScale(20);
         QVERIFY(c.line.open(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         QSignalSpy utterances(&c.chip, &sim::ChipModel::utteranceStarted);
         QSignalSpy ended(&s.session(), &session::ConsoleSession::runEnded);
         s.session().crashStep();
@@ -199,12 +199,12 @@ private slots:
 
     void aSynthesisSpokenForAFaceIsWatchedToo() {
         SessionFixture s;
-        s.setTiming(quickWatch());
+        s.setOptions(quickWatch());
         ChipOnLine c;
         c.chip.setTimeScale(500);
         c.chip.setHangAfter(2);
         QVERIFY(c.line.open(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         QSignalSpy spoken(&s.session(), &session::ConsoleSession::spoken);
         QSignalSpy hangs(&s.session(), &session::ConsoleSession::chipHangRecorded);
         s.text().setText(QStringLiteral("欢迎"));
@@ -219,9 +219,9 @@ private slots:
 
     void aLostAnswerDoesNotStopALongTextOverUsb() {
         SessionFixture s(SessionFixture::emulatedBridge());
-        session::ConsoleSession::Timing t;
+        session::ConsoleSession::Options t;
         t.usbAckTimeoutMs = 100;
-        s.setTiming(t);
+        s.setOptions(t);
         s.useUsbLink();
         auto* bridge = s.emulator();
         // Three pieces of 512 bytes; the answer to the first frame's last

@@ -34,7 +34,8 @@ private slots:
     void stepsWithoutChip() {
         SessionFixture s;
         s.writeFile(textFile(1), gbk(QStringLiteral("第一个文本")));
-        // The fixture opened the working folder, and with it the result file.
+        // The session opened the working folder, and with it the result file.
+        s.session();
         QVERIFY(QFileInfo(s.path(kResultFile)).isFile());
         QVERIFY(s.readFile(kResultFile).isEmpty());
 
@@ -90,7 +91,7 @@ private slots:
             s.writeFile(textFile(i), gbk(QStringLiteral("文本%1").arg(i)));
         EmulatorProcess chip(s.dir(), 200);
         QVERIFY(chip.ready());
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         // Each step's frame takes its time on the line: 5 ms at 115200 baud
         // rather than 50 at 9600, and the replies are read sooner.
         QVERIFY(s.session().setLineSettings(QStringLiteral("115200,N,8,1")));

@@ -53,7 +53,7 @@ private slots:
         SessionFixture s;
         auto com1 = std::make_unique<PtyPort>();
         QVERIFY(com1->linkAs(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
 
         // 4091 text bytes: the largest frame the serial link carries.
         const QString text = QString(2045, u'中') + QLatin1Char('a');
@@ -82,7 +82,7 @@ private slots:
         // under the freed number.)
         QFile::remove(s.path(QStringLiteral("COM1")));
 
-        QTRY_VERIFY(!s.session().portOpen());
+        QTRY_VERIFY(!s.session().status().portOpen);
         QTest::qWait(100); // checks that no second message follows
         QCOMPARE(s.messages(), QStringList{kPortMessage});
         // The frame's entry is whole; behind it only the line with the cause.
@@ -94,14 +94,14 @@ private slots:
 
         // Choosing the port while the device is still gone fails with the message.
         s.messages().clear();
-        QVERIFY(!s.session().selectPort(0));
+        QVERIFY(!s.session().selectPort(QStringLiteral("COM1")));
         QCOMPARE(s.messages(), QStringList{kPortMessage});
 
         // The device is back under the same name: the same choice opens it.
         com1 = std::make_unique<PtyPort>();
         QVERIFY(com1->linkAs(s.dir(), 1));
         s.messages().clear();
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         QVERIFY(s.messages().isEmpty());
         s.session().synthesize(); // the same text again, whole
         QCOMPARE(com1->read(frame.size()), frame);
@@ -114,7 +114,7 @@ private slots:
         SessionFixture s(SessionFixture::emulatedBridge());
         sim::EmulatedBridge& bridge = *s.emulator();
         s.useUsbLink();
-        const int limit = s.session().timing().usbAckTimeoutMs;
+        const int limit = SessionFixture::Options().usbAckTimeoutMs;
         QCOMPARE(limit, 500);
 
         bridge.vanishAfter(3);
@@ -135,7 +135,7 @@ private slots:
         // While it is away, each frame is reported once and dropped. Nothing
         // of the frame given up is left waiting: the next frame is tried at
         // once, and its message is there when the call returns.
-        s.session().sendCommand(protocol::Command::QueryStatus);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::QueryStatus));
         QCOMPARE(s.messages(), QStringList{QStringLiteral("USB连接失败")});
         QVERIFY(s.log().endsWith(QStringLiteral("操作失败请先联接\r\n")));
 
@@ -163,12 +163,13 @@ private slots:
         s.session().synthesize();
         QTRY_COMPARE(bridge.reportsWritten().size(), 2);
         bridge.comeBack();
-        s.session().sendCommand(protocol::Command::QueryStatus); // waits its turn
+        s.session().sendFrame(
+            protocol::commandFrame(protocol::Command::QueryStatus)); // waits its turn
         QTest::qWait(50); // checks that the query does not go out meanwhile
         QCOMPARE(bridge.reportsWritten().size(), 2);
         const QByteArray query = QByteArray::fromHex("FD000121");
         QTRY_VERIFY_WITH_TIMEOUT(bridge.framesReceived().contains(query),
-                                 s.session().timing().usbAckTimeoutMs + 2000);
+                                 SessionFixture::Options().usbAckTimeoutMs + 2000);
         QCOMPARE(bridge.framesReceived(), QList<QByteArray>{query});
         QCOMPARE(s.log().count(kAckTimeoutLine), 1);
         QVERIFY(s.messages().isEmpty());
@@ -221,11 +222,12 @@ private slots:
         else if (fault == QLatin1String("a pipe")) // nobody writes to it
             QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0);
 
-        SessionFixture s;
+        SessionFixture::Options options;
+        options.tableFolder = tables.path();
+        SessionFixture s(nullptr, options);
         PtyPort com1;
         QVERIFY(com1.linkAs(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
-        s.session().setConversionTableFolder(tables.path());
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         s.session().setEncoding(encoding);
         s.text().setText(QStringLiteral("中文abc"));
 
@@ -255,7 +257,7 @@ private slots:
         chip.setTimeScale(10'000);
         sim::SerialLine line(&chip);
         QVERIFY(line.open(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
 
         // The chip's idle replies carry the run through all fourteen steps of
         // the unreadable text and on into the next file.
@@ -294,6 +296,7 @@ private slots:
         // reads): the steps go on all the same, and that is said once, at the
         // first step.
         SessionFixture s;
+        s.session(); // the working folder is open, and the result file with it
         QVERIFY(QFile::remove(s.path(kResultFile)));
         QCOMPARE(::mkfifo(QFile::encodeName(s.path(kResultFile)), 0600), 0);
         s.session().openWorkFolder(s.dir());
@@ -325,7 +328,7 @@ private slots:
         }
         PtyPort com1;
         QVERIFY(com1.linkAs(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         const qint64 peakBefore = processMemoryKb("VmHWM");
 
         QElapsedTimer clock;
@@ -334,7 +337,7 @@ private slots:
         const qint64 took = clock.elapsed();
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
 
-        const qint64 readLimit = tools::crashTextReadLimit(s.session().chunkLimit());
+        const qint64 readLimit = tools::crashTextReadLimit(s.session().status().chunkLimit);
         QVERIFY2(s.text().length() < readLimit + 100,
                  qPrintable(QString::number(s.text().length())));
         QVERIFY(s.text().text().contains(QStringLiteral("\r\n这是一行测试文本，abc 123。\r\n")));

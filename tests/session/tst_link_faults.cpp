@@ -55,7 +55,7 @@ private slots:
         sim::EmulatedBridge& bridge = *s.emulator();
         bridge.setAckDelay(20);
         for (int i = 0; i < 31; ++i)
-            s.session().sendCommand(protocol::Command::QueryStatus);
+            s.session().sendFrame(protocol::commandFrame(protocol::Command::QueryStatus));
         s.session().stop();
         QTRY_COMPARE(bridge.reportsWritten().size(), 2);
         QTest::qWait(200); // checks that nothing more is written
@@ -71,7 +71,7 @@ private slots:
         // each packet on to the chip, and a frame cut short would swallow the stop.
         bridge.clearRecords();
         s.session().sendFrame(QByteArray(62, '\x11'));
-        s.session().sendCommand(protocol::Command::Pause);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::Pause));
         s.session().stop();
         // Two full packets and an empty last one, then the stop.
         QTRY_COMPARE(bridge.reportsWritten().size(), 4);
@@ -112,9 +112,9 @@ private slots:
     // "停止" ends it.
     void noBridgeRaisesOneBoxAndTheSequenceGoesOn() {
         SessionFixture s;
-        ConsoleSession::Timing timing;
+        ConsoleSession::Options timing;
         timing.sequenceTimeScale = 100;
-        s.setTiming(timing);
+        s.setOptions(timing);
         s.useUsbLink();
         s.sink().keepOpen = true;
         s.text().setText(QStringLiteral("打断"));
@@ -138,13 +138,13 @@ private slots:
     // with the box still open.
     void sequenceGoesOnOnceThePortIsBackWithItsBoxOpen() {
         SessionFixture s;
-        ConsoleSession::Timing timing;
+        ConsoleSession::Options timing;
         timing.sequenceTimeScale = 10;
-        s.setTiming(timing);
+        s.setOptions(timing);
         s.sink().keepOpen = true;
         auto first = std::make_unique<test::PtyPort>();
         QVERIFY(first->linkAs(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         s.text().setText(QStringLiteral("打断"));
         s.session().toggleSequence(Sequence::InterruptedPlay, 10, 0);
         QCOMPARE(first->read(9), kInterrupt);
@@ -152,7 +152,7 @@ private slots:
         first->closeSlave();
         first->closeMaster();
         QFile::remove(QDir(s.dir()).filePath(QStringLiteral("COM1")));
-        QTRY_VERIFY(!s.session().portOpen());
+        QTRY_VERIFY(!s.session().status().portOpen);
         QCOMPARE(s.messages(), QStringList{kPortMessage});
         QCOMPARE(s.sink().openBoxes(), 1);
         first.reset();
@@ -166,7 +166,7 @@ private slots:
         QVERIFY2(got.contains(script::cycleMarker()), got.toHex(' ').constData());
         QCOMPARE(s.sink().openBoxes(), 1);
         QCOMPARE(s.messages().size(), 1);
-        QCOMPARE(s.session().activeSequence(), Sequence::InterruptedPlay);
+        QCOMPARE(s.session().status().sequence, Sequence::InterruptedPlay);
         s.session().stop();
     }
 
@@ -176,16 +176,16 @@ private slots:
     void tableMissingHoldsScript45UntilOk() {
         SessionFixture s;
         QTemporaryDir noTable;
-        s.session().setConversionTableFolder(noTable.path());
-        s.session().setEncoding(int(protocol::Encoding::Big5));
-        ConsoleSession::Timing timing;
+        ConsoleSession::Options timing;
         timing.sequenceTimeScale = 1000;
-        s.setTiming(timing);
+        timing.tableFolder = noTable.path();
+        s.setOptions(timing);
+        s.session().setEncoding(int(protocol::Encoding::Big5));
         s.sink().keepOpen = true;
         s.session().toggleSequence(Sequence::Script45);
         QTRY_COMPARE(s.messages(), QStringList{kTableMessage});
         QTest::qWait(200); // checks that the sequence is held
-        QCOMPARE(s.session().activeSequence(), Sequence::Script45);
+        QCOMPARE(s.session().status().sequence, Sequence::Script45);
         QCOMPARE(loggedFrames(s.log()), QList<QByteArray>{script::announcement(4)});
 
         s.sink().acknowledge();
@@ -204,7 +204,7 @@ private slots:
         SessionFixture s(SessionFixture::emulatedBridge());
         s.useUsbLink();
         sim::EmulatedBridge& bridge = *s.emulator();
-        QVERIFY(s.session().findBridge());
+        QVERIFY(s.session().status().linkOpen); // choosing the link found the bridge
         bridge.vanish();
         QTRY_VERIFY(s.log().contains(QStringLiteral("F320读取失败：device disconnected\r\n")));
         bridge.comeBack();
@@ -224,21 +224,21 @@ private slots:
         SessionFixture s;
         auto first = std::make_unique<test::PtyPort>();
         QVERIFY(first->linkAs(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         first->closeSlave();
         first->closeMaster();
         QFile::remove(QDir(s.dir()).filePath(QStringLiteral("COM1")));
-        QTRY_VERIFY(!s.session().portOpen());
+        QTRY_VERIFY(!s.session().status().portOpen);
         QCOMPARE(s.messages(), QStringList{kPortMessage});
         QVERIFY(s.log().startsWith(QStringLiteral("串口COM1已断开：")));
         first.reset();
 
         test::PtyPort second;
         QVERIFY(second.linkAs(s.dir(), 1));
-        QTRY_VERIFY_WITH_TIMEOUT(s.session().portOpen(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.session().status().portOpen, 2000);
         QVERIFY(s.log().endsWith(QStringLiteral("串口COM1已重新打开\r\n")));
         QCOMPARE(s.log().count(QStringLiteral("\r\n")), 2);
-        s.session().sendCommand(protocol::Command::Stop);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::Stop));
         QCOMPARE(second.read(4), QByteArray("\xFD\x00\x01\x02", 4));
         QCOMPARE(s.messages().size(), 1);
     }

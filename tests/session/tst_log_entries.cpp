@@ -25,11 +25,11 @@ private slots:
 
     void prefixAppliesToLaterEntriesOnly() {
         SessionFixture s;
-        s.session().sendCommand(protocol::Command::Stop);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::Stop));
         s.session().setHexPrefixShown(true);
-        s.session().sendCommand(protocol::Command::Pause);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::Pause));
         s.session().setHexPrefixShown(false);
-        s.session().sendCommand(protocol::Command::Resume);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::Resume));
         QCOMPARE(s.log(),
                  kStopEntry + QStringLiteral("发出一帧，字节数  4\r\n----> 0xFD 0x00 0x01 0x03 \r\n"
                                              "发出一帧，字节数  4\r\n----> FD 00 01 04 \r\n"));

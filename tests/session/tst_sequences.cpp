@@ -31,9 +31,9 @@ bool stillSending(SessionFixture& s) {
 }
 
 void setSequenceTimeScale(SessionFixture& s, double scale) {
-    session::ConsoleSession::Timing timing = s.session().timing();
-    timing.sequenceTimeScale = scale;
-    s.setTiming(timing);
+    session::ConsoleSession::Options options;
+    options.sequenceTimeScale = scale;
+    s.setOptions(options);
 }
 
 } // namespace
@@ -43,18 +43,21 @@ class TestSequences : public QObject {
 private slots:
     void interruptedPlaySendsGrowingWaits() {
         SessionFixture s;
-        s.text().setText(QStringLiteral("打断"));
         setSequenceTimeScale(s, 20); // 1 s -> 50 ms
+        PtyPort chip;
+        QVERIFY(chip.linkAs(s.dir(), 1));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
+        s.text().setText(QStringLiteral("打断"));
         QList<qint64> at;
         QElapsedTimer clock;
         clock.start();
         connect(&s.session(), &session::ConsoleSession::stepStarted, &s.session(),
                 [&] { at << clock.elapsed(); });
         s.session().toggleSequence(Sequence::InterruptedPlay, 1000, 2);
-        QCOMPARE(s.session().activeSequence(), Sequence::InterruptedPlay);
+        QCOMPARE(s.session().status().sequence, Sequence::InterruptedPlay);
         QTRY_VERIFY_WITH_TIMEOUT(frameCount(s) >= 9, 5000);
         s.session().toggleSequence(Sequence::InterruptedPlay); // again: stops
-        QCOMPARE(s.session().activeSequence(), Sequence::None);
+        QCOMPARE(s.session().status().sequence, Sequence::None);
         const qsizetype stoppedAt = frameCount(s);
         QTest::qWait(200); // checks that no frame follows
         QCOMPARE(frameCount(s), stoppedAt);
@@ -63,7 +66,8 @@ private slots:
         const QByteArray m = script::cycleMarker();
         QCOMPARE(loggedFrames(s.log()).mid(0, 9), QList<QByteArray>({t, t, t, m, t, t, t, m, t}));
         // Nothing of it is left for the chip's idle reply to start.
-        s.session().MSComm1_OnComm(QByteArray(1, '\x4F'));
+        QVERIFY(chip.write("O"));
+        QTRY_VERIFY(s.log().endsWith(QStringLiteral("<---- 返回：4F  芯片空闲\r\n")));
         QCOMPARE(frameCount(s), stoppedAt);
         // Waits 50, 100, 150, then 75 after the marker (scaled), in that order.
         QVERIFY(at.size() >= 5);
@@ -77,11 +81,11 @@ private slots:
 
     void interruptedPlayWithoutPassesMarksEveryRequest() {
         SessionFixture s;
-        s.text().setText(QStringLiteral("打断"));
         setSequenceTimeScale(s, 1000);
+        s.text().setText(QStringLiteral("打断"));
         s.session().toggleSequence(Sequence::InterruptedPlay, 10, 0);
         QTRY_VERIFY(frameCount(s) >= 4);
-        s.session().stopSequences();
+        s.session().toggleSequence(session::ConsoleSession::Sequence::None);
         const QByteArray t = QByteArray::fromHex("FD 00 06 01 01 B4 F2 B6 CF");
         QCOMPARE(loggedFrames(s.log()).mid(0, 4),
                  QList<QByteArray>({t, script::cycleMarker(), t, script::cycleMarker()}));
@@ -89,8 +93,8 @@ private slots:
 
     void script123PlaysItsListResponsively() {
         SessionFixture s;
-        s.session().setEncoding(0);    // another encoding does not change the script's frames
         setSequenceTimeScale(s, 1000); // one pass in about 0.3 s
+        s.session().setEncoding(0);    // another encoding does not change the script's frames
         qint64 longestGap = 0;
         QElapsedTimer probe;
         QTimer ticker;
@@ -118,9 +122,9 @@ private slots:
     void script45FollowsTheChunkLimit() {
         QFETCH(bool, usb);
         SessionFixture s(usb ? SessionFixture::emulatedBridge() : nullptr);
+        setSequenceTimeScale(s, usb ? 100 : 1000);
         if (usb)
             s.useUsbLink();
-        setSequenceTimeScale(s, usb ? 100 : 1000);
         s.text().setText(QStringLiteral("被替换的文本"));
         s.session().toggleSequence(Sequence::Script45);
         QTRY_VERIFY_WITH_TIMEOUT(frameCount(s) >= 16, 20000);
@@ -167,8 +171,8 @@ private slots:
         s.session().toggleSequence(Sequence::InterruptedPlay, 10, 3);
         QTRY_VERIFY(frameCount(s) > 15);
         s.session().toggleSequence(Sequence::Script123);
-        QCOMPARE(s.session().activeSequence(), Sequence::Script123);
-        s.session().stopSequences();
+        QCOMPARE(s.session().status().sequence, Sequence::Script123);
+        s.session().toggleSequence(session::ConsoleSession::Sequence::None);
         QVERIFY(!stillSending(s));
     }
 
@@ -176,14 +180,14 @@ private slots:
         SessionFixture s;
         EmulatorProcess chip(s.dir(), 20);
         QVERIFY(chip.ready());
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         s.text().setText(QStringLiteral("你好"));
 
         QVERIFY(!s.session().startContinuousPlay(0));
         QCOMPARE(s.messages(), QStringList{kWholeNumber});
         QCOMPARE(frameCount(s), 0);
         // The countdown ticks once and stops itself.
-        QTRY_VERIFY_WITH_TIMEOUT(!s.session().continuousPlayActive(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.session().status().continuousPlay, 3000);
         // No time given and none left: refused as well.
         QVERIFY(!s.session().startContinuousPlay(std::nullopt));
         QCOMPARE(s.messages(), QStringList(2, kWholeNumber));
@@ -192,7 +196,7 @@ private slots:
         clock.start();
         QVERIFY(s.session().startContinuousPlay(3));
         QCOMPARE(frameCount(s), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(!s.session().continuousPlayActive(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.session().status().continuousPlay, 5000);
         QVERIFY(clock.elapsed() >= 2700); // a coarse timer may fire up to 5% early
         const qsizetype played = frameCount(s);
         QVERIFY2(played > 5, qPrintable(QString::number(played)));
@@ -210,7 +214,7 @@ private slots:
         SessionFixture s;
         PtyPort chip;
         QVERIFY(chip.linkAs(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         const QByteArray hello = QByteArray::fromHex("FD 00 06 01 01 C4 E3 BA C3"); // 你好
         s.text().setText(QStringLiteral("你好"));
         QVERIFY(s.session().startContinuousPlay(100));
@@ -223,7 +227,7 @@ private slots:
         QTRY_VERIFY(s.log().endsWith(QStringLiteral("<---- 返回：4F  芯片空闲\r\n")));
         QVERIFY(chip.readFor(100).isEmpty()); // checks that nothing is sent
         QCOMPARE(loggedFrames(s.log()).size(), 3);
-        QVERIFY(s.session().continuousPlayActive()); // it runs on, with nothing to start
+        QVERIFY(s.session().status().continuousPlay); // it runs on, with nothing to start
     }
 };
 

@@ -40,7 +40,7 @@ private slots:
         QString error;
         QVERIFY2(line.open(console.dir(), 1, &error), qPrintable(error));
         session::ConsoleSession& f = console.session();
-        QVERIFY(f.selectPort(0));
+        QVERIFY(f.selectPort(QStringLiteral("COM1")));
         // 921600 baud: the shortest pause before a reply is read, and each
         // cycle's frame of 144 bytes takes its 2 ms on the line (at 115200
         // baud it would be 13 ms, and the line the pace of the whole soak).

@@ -26,7 +26,7 @@ private slots:
         s_ = std::make_unique<SessionFixture>();
         pty_ = std::make_unique<PtyPort>();
         QVERIFY(pty_->linkAs(s_->dir(), 1));
-        QVERIFY(session().selectPort(0));
+        QVERIFY(session().selectPort(QStringLiteral("COM1")));
     }
     void cleanup() {
         s_.reset();
@@ -41,14 +41,14 @@ private slots:
         QCOMPARE(pty_->read(frame.size()), frame);
         session().clearWorkLog();
         s_->text().setSelStart(0);
-        s_->text().focusRequests = 0;
+        s_->resetFocusRequests();
         QCOMPARE(session().synthesize(), SelectionSend::Sent);
         QCOMPARE(pty_->read(frame.size()), frame);
         QCOMPARE(log(),
                  u"发出一帧，字节数  13\r\n----> FD 00 0A 01 01 BB B6 D3 AD B9 E2 C1 D9 \r\n"_qs);
         QCOMPARE(s_->text().selStart(), 0);
         QCOMPARE(s_->text().selLength(), 4);
-        QVERIFY(s_->text().focusRequests > 0);
+        QVERIFY(s_->focusRequests() > 0);
         QVERIFY(pty_->write("O"));
         QTRY_VERIFY(log().endsWith(u"<---- 返回：4F  芯片空闲\r\n"_qs));
         QVERIFY(pty_->readFor(50).isEmpty()); // checks that no further round follows
@@ -100,7 +100,13 @@ private slots:
         bad.write(QByteArray(1000, '\0'));
         bad.close();
         for (const QString& folder : {missing.path(), damaged.path()}) {
-            session().setConversionTableFolder(folder);
+            SessionFixture::Options options;
+            options.tableFolder = folder;
+            s_.reset(); // the folder it made current is left first
+            s_ = std::make_unique<SessionFixture>(nullptr, options);
+            pty_ = std::make_unique<PtyPort>();
+            QVERIFY(pty_->linkAs(s_->dir(), 1));
+            QVERIFY(session().selectPort(QStringLiteral("COM1")));
             for (int encoding : {2, 3, 4}) {
                 session().setEncoding(encoding);
                 s_->text().setText("abc");
@@ -111,9 +117,9 @@ private slots:
             session().setEncoding(1); // GBK needs no table
             session().synthesize();
             QCOMPARE(pty_->read(8), QByteArray::fromHex("FD00050101616263"));
+            QCOMPARE(loggedFrames(log()),
+                     QList<QByteArray>{QByteArray::fromHex("FD00050101616263")});
         }
-        QCOMPARE(loggedFrames(log()),
-                 QList<QByteArray>(2, QByteArray::fromHex("FD00050101616263")));
     }
 
     void replyLines_data() {
@@ -189,7 +195,7 @@ private slots:
         }
         // The countdown has run out: the next idle reply starts nothing.
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 3000);
-        QVERIFY(!session().continuousPlayActive());
+        QVERIFY(!session().status().continuousPlay);
         QVERIFY(pty_->write("O"));
         QTRY_COMPARE(log(), entry + idle + entry + idle);
         QVERIFY(pty_->readFor(50).isEmpty()); // checks that nothing is sent
@@ -197,7 +203,7 @@ private slots:
 
     // At 9600 baud a round of 1005 bytes is about a second on the line. Idle
     // replies that come meanwhile (noise on the line, or the end of an earlier
-    // utterance) find the next round already waiting for the line: they start
+    // utterance) find the next round still waiting for the line: they start
     // no further round, so rounds never pile up behind it.
     void idleRepliesDoNotPileRoundsUp() {
         const QByteArray frame = QByteArray::fromHex("FD03EA0101") + QByteArray(1000, 'x');
@@ -205,16 +211,20 @@ private slots:
         QVERIFY(session().startContinuousPlay(100));
         QCOMPARE(pty_->read(frame.size()), frame);
         // The first idle reply queues the second round behind the first.
-        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
-        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
-        session().MSComm1_OnComm(QByteArray("OO"));
+        const QString idle = QStringLiteral("4F  芯片空闲");
+        QVERIFY(pty_->write("O"));
+        QTRY_COMPARE(loggedFrames(log()).size(), 2);
+        QVERIFY(pty_->write("O"));
+        QTRY_COMPARE(log().count(idle), 2);
+        QVERIFY(pty_->write("OO"));
+        QTRY_COMPARE(log().count(idle), 4);
         QCOMPARE(loggedFrames(log()), QList<QByteArray>(2, frame));
         QCOMPARE(pty_->read(frame.size(), 3000), frame);
-        QVERIFY2(session().largestSerialBacklog() <= frame.size(),
-                 qPrintable(QString::number(session().largestSerialBacklog())));
+        QVERIFY2(session().status().largestSerialBacklog <= frame.size(),
+                 qPrintable(QString::number(session().status().largestSerialBacklog)));
         // Once it has gone out, the next idle reply starts the next round.
-        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
-        QCOMPARE(loggedFrames(log()), QList<QByteArray>(3, frame));
+        QVERIFY(pty_->write("O"));
+        QTRY_COMPARE(loggedFrames(log()), QList<QByteArray>(3, frame));
         session().stop();
         QVERIFY(log().endsWith(kDroppedLine + kStopEntry));
     }
@@ -226,10 +236,11 @@ private slots:
         QVERIFY(session().startContinuousPlay(100));
         // A pause pressed by hand waits behind the round on the line when
         // the chip reports idle: the next round follows the pause, once.
-        session().sendCommand(protocol::Command::Pause);
-        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
-        session().MSComm1_OnComm(QByteArray(1, '\x4F'));
-        QCOMPARE(loggedFrames(log()), (QList<QByteArray>{frame, pause}));
+        session().sendFrame(protocol::commandFrame(protocol::Command::Pause));
+        QVERIFY(pty_->write("O"));
+        QTRY_COMPARE(loggedFrames(log()), (QList<QByteArray>{frame, pause, frame}));
+        QVERIFY(pty_->write("O"));
+        QTRY_COMPARE(log().count(QStringLiteral("4F  芯片空闲")), 2);
         QCOMPARE(pty_->read(2 * frame.size() + pause.size(), 5000), frame + pause + frame);
         QCOMPARE(loggedFrames(log()), (QList<QByteArray>{frame, pause, frame}));
         session().stop();

@@ -26,7 +26,7 @@ private slots:
         chip_->setTimeScale(50);
         line_ = std::make_unique<sim::SerialLine>(chip_.get());
         QVERIFY(line_->open(console_->dir(), 1));
-        QVERIFY(console_->session().selectPort(0));
+        QVERIFY(console_->session().selectPort(QStringLiteral("COM1")));
         spoken_.clear();
         connect(chip_.get(), &sim::ChipModel::utteranceStarted, this,
                 [this](int, const QString& text) { spoken_ << text; });
@@ -59,7 +59,7 @@ private slots:
         // The chip acknowledges at once and answers a moment later; the pause
         // before the read keeps the version text in one piece (the 0x41 may be
         // read with it, and then heads the string).
-        console_->session().sendCommand(protocol::Command::QueryVersion);
+        console_->session().sendFrame(protocol::commandFrame(protocol::Command::QueryVersion));
         const QString tail = QString::fromLatin1(sim::ChipModel::kVersionText) + "\r\n";
         QTRY_VERIFY(log().endsWith(tail));
         QTest::qWait(100); // checks that no further line follows

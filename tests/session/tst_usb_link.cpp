@@ -44,7 +44,7 @@ class TestUsbLink : public QObject {
 private slots:
     void choosingUsbWithoutBridge() {
         SessionFixture s(std::make_unique<link::HidapiBridge>());
-        s.session().chooseUsbLink();
+        s.session().useUsbLink(true);
         QCOMPARE(s.messages(),
                  (QStringList{
                      QStringLiteral(" 512字节：这是每次发送的最大文本字节长度（不含帧头的5字节）！"
@@ -52,8 +52,8 @@ private slots:
                                     "大于此字节数需分包发送，但通讯握手需20ms，"
                                     "大于帧与帧之间的最短间隔时间8ms，不可测试！"),
                      kConnectFailed}));
-        QVERIFY(s.session().useUsbLink());
-        QCOMPARE(s.session().chunkLimit(), 512);
+        QVERIFY(s.session().status().usbLink);
+        QCOMPARE(s.session().status().chunkLimit, 512);
 
         // One message and one log line per frame, however many reports it needs.
         s.messages().clear();
@@ -63,7 +63,7 @@ private slots:
         QCOMPARE(s.messages(), (QStringList{kConnectFailed, kConnectFailed}));
         QCOMPARE(s.log().count(kNotConnectedLine), 2);
         // Nothing is left waiting: the next frame is tried at once.
-        s.session().sendCommand(protocol::Command::QueryStatus);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::QueryStatus));
         QCOMPARE(s.messages().size(), 3);
         QCOMPARE(s.log().count(kNotConnectedLine), 3);
     }
@@ -75,7 +75,7 @@ private slots:
         s.useUsbLink();
         s.text().setText(QString(100, QLatin1Char('a')));
         s.session().synthesize();
-        s.session().sendCommand(protocol::Command::QueryStatus);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::QueryStatus));
         QCOMPARE(s.log().count(kWriteFailedLine), 2);
         QVERIFY(s.messages().isEmpty());
         s.session().stop();
@@ -88,7 +88,7 @@ private slots:
         sim::EmulatedBridge& bridge = *s.emulator();
         s.useUsbLink();
 
-        s.session().sendCommand(protocol::Command::QueryStatus); // while idle
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::QueryStatus)); // while idle
         QCOMPARE(bridge.reportsWritten().size(), 1);
         QCOMPARE(bytesOf(bridge.reportsWritten()[0]),
                  QByteArray::fromHex("00BC04FD000121") + QByteArray(26, '\0'));
@@ -112,7 +112,7 @@ private slots:
         // acknowledgement of its packet. Nothing is left waiting then, and
         // the next frame goes out at once.
         QTRY_COMPARE(s.log().count(QStringLiteral("接收成功，芯片原状态")), 3);
-        s.session().sendCommand(protocol::Command::QueryStatus);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::QueryStatus));
         QCOMPARE(bridge.reportsWritten().size(), 19);
         QCOMPARE(bytesOf(bridge.reportsWritten()[18]),
                  QByteArray::fromHex("00BC04FD000121") + QByteArray(26, '\0'));
@@ -162,7 +162,7 @@ private slots:
         QTRY_COMPARE(synthesisTexts(bridge).size(), 3);
         QTest::qWait(50); // checks that no further piece follows
         QCOMPARE(synthesisTexts(bridge).size(), 3);
-        QVERIFY(s.session().continuousPlayActive()); // ended by the text, not the countdown
+        QVERIFY(s.session().status().continuousPlay); // ended by the text, not the countdown
         QVERIFY(!s.log().contains(kFrameAckExpiredLine));
 
         const QByteArray bytes = gbk(text);
@@ -179,10 +179,10 @@ private slots:
     void longTextGoesOnWhenAFrameIsNotAnswered() {
         SessionFixture s(SessionFixture::emulatedBridge());
         sim::EmulatedBridge& bridge = *s.emulator();
-        s.useUsbLink();
-        session::ConsoleSession::Timing timing;
+        session::ConsoleSession::Options timing;
         timing.usbAckTimeoutMs = 60;
-        s.setTiming(timing);
+        s.setOptions(timing);
+        s.useUsbLink();
         bool dropped = false;
         connect(&bridge, &sim::EmulatedBridge::reportWritten, &bridge,
                 [&](const link::Report& report) {
@@ -243,16 +243,16 @@ private slots:
         SessionFixture s(SessionFixture::emulatedBridge());
         PtyPort com1;
         QVERIFY(com1.linkAs(s.dir(), 1));
-        QVERIFY(s.session().selectPort(0));
+        QVERIFY(s.session().selectPort(QStringLiteral("COM1")));
         s.useUsbLink();
-        QVERIFY(s.session().portOpen());
+        QVERIFY(s.session().status().portOpen);
         QVERIFY(com1.write(QByteArray(1, 0x4F)));
         QTRY_COMPARE(s.log(), QStringLiteral("<---- 返回：4F  芯片空闲\r\n"));
-        s.session().sendCommand(protocol::Command::QueryStatus);
+        s.session().sendFrame(protocol::commandFrame(protocol::Command::QueryStatus));
         QTRY_COMPARE(s.emulator()->framesReceived(),
                      QList<QByteArray>{QByteArray::fromHex("FD000121")});
         QVERIFY(com1.readFor(50).isEmpty()); // the frame took the USB link only
-        QVERIFY(s.session().portOpen());
+        QVERIFY(s.session().status().portOpen);
     }
 };
 

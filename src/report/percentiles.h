@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-namespace qav::runner {
+namespace qav::report {
 
 class Percentiles {
 public:
@@ -27,4 +27,4 @@ private:
     qint64 max_ = 0;
 };
 
-} // namespace qav::runner
+} // namespace qav::report

@@ -1,23 +1,16 @@
-// What a run leaves in its working folder: the journal of the work log (and
-// LOG.txt at the end), the crash test's result file, and the initial text it
-// starts from.
-#include "link/serial_link.h"
-#include "session/console_session.h"
+#include "session/work_folder.h"
+
 #include "session/crash_results.h"
-#include "session/send_text.h"
-#include "session/watchdog.h"
+#include "session/message_gate.h"
 #include "tools/initial_text.h"
 #include "worklog/journal.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTimer>
 
 namespace qav::session {
 
 namespace {
-constexpr int kEndRunPollMs = 10;
 constexpr const char* kFolderUnwritable = "无法在工作文件夹中保存文件：";
 constexpr const char* kLogKeptIn = "工作记录暂存在";
 constexpr const char* kLogOnlyInMemory = "工作记录只保存在内存中。";
@@ -30,14 +23,26 @@ constexpr const char* kResultFileNotWritten = "死机测试结果未能写入文
 constexpr const char* kRunGoesOn = "测试继续进行，工作记录照常记录每一步。";
 } // namespace
 
-void ConsoleSession::openWorkFolder(const QString& folder) {
+WorkFolder::WorkFolder(MessageGate& gate, QObject* parent)
+    : QObject(parent), gate_(gate), crashResults_(std::make_unique<CrashResults>()),
+      folder_(QDir::currentPath()) {
+    connect(&log_, &worklog::WorkLog::storageProblem, this,
+            [this](const QString& text) { gate_.show(text, {}, MessageGate::Notice); });
+    connect(&capture_, &worklog::CaptureFile::storageProblem, this,
+            [this](const QString& text) { gate_.show(text, {}, MessageGate::Notice); });
+}
+
+WorkFolder::~WorkFolder() = default;
+
+QString WorkFolder::filePath(const QString& name) const {
+    return QDir(folder_).filePath(name);
+}
+
+void WorkFolder::open(const QString& folder) {
     folder_ = QDir(folder).absolutePath();
-    const QDir dir(folder_);
-    // The logs of earlier runs that ended without closing go into LOG.txt
-    // first, each as its own block; then this run's journal starts beside
-    // them. A folder where nothing can be kept is said once; the log then
-    // lives in the temporary folder.
-    worklog::Journal::recoverJournals(folder_, dir.filePath(QString::fromUtf8(kLogFile)));
+    // A folder where nothing can be kept is said once; the log then lives in
+    // the temporary folder.
+    worklog::Journal::recoverJournals(folder_, filePath(QString::fromUtf8(kLogFile)));
     if (const auto error = log_.openJournal(folder_)) {
         const bool elsewhere = !log_.openJournal(QDir::tempPath());
         gate_.show(QString::fromUtf8(kFolderUnwritable) + QDir::toNativeSeparators(folder_) +
@@ -55,46 +60,11 @@ void ConsoleSession::openWorkFolder(const QString& folder) {
                            QStringLiteral("：") + *error,
                        {}, MessageGate::Notice);
     }
-    openCrashResults(dir.filePath(QString::fromUtf8(kCrashResultFile)));
+    openCrashResults(filePath(QString::fromUtf8(kCrashResultFile)));
 }
 
-void ConsoleSession::loadInitialText() {
-    const auto text =
-        tools::readInitialText(QDir(folder_).filePath(QString::fromUtf8(kInitialTextFile)));
-    if (text && sendText_)
-        sendText_->setText(*text);
-}
-
-void ConsoleSession::endRun() {
-    if (activeLink().isOpen())
-        stop();
-    stopSequences();
-    interruptPlay();
-    watchdog_->disarm();
-    setRepliesDecoded(false);
-    // The link says when its frames are out; the limit keeps a link that
-    // never finishes from holding the end.
-    QElapsedTimer waited;
-    waited.start();
-    auto* poll = new QTimer(this);
-    poll->setInterval(kEndRunPollMs);
-    connect(poll, &QTimer::timeout, this, [this, poll, waited] {
-        if (activeLink().busy() && waited.elapsed() < kEndRunLimitMs)
-            return;
-        poll->deleteLater();
-        emit runEnded();
-    });
-    poll->start();
-}
-
-std::optional<QString> ConsoleSession::closeWorkFolder() {
-    stopSequences();
-    interruptPlay();
-    run_.countdown->stop();
-    watchdog_->disarm();
-    if (serial_->isOpen())
-        serial_->close();
-    const QString logPath = QDir(folder_).filePath(QString::fromUtf8(kLogFile));
+std::optional<QString> WorkFolder::close() {
+    const QString logPath = filePath(QString::fromUtf8(kLogFile));
     if (const auto error = log_.exportTo(logPath)) {
         // The journal stays: say where, and whether the next start finds it.
         QString reason = *error;
@@ -118,8 +88,17 @@ std::optional<QString> ConsoleSession::closeWorkFolder() {
     return std::nullopt;
 }
 
+std::optional<QString> WorkFolder::initialText() const {
+    return tools::readInitialText(filePath(QString::fromUtf8(kInitialTextFile)));
+}
+
+void WorkFolder::logEvent(const QString& line) {
+    logLine(line);
+    capture_.event(line);
+}
+
 // Why it could not be opened is said at the first crash step.
-void ConsoleSession::openCrashResults(const QString& path) {
+void WorkFolder::openCrashResults(const QString& path) {
     crashResultsProblem_.clear();
     crashResultsWriteReported_ = false;
     if (const auto reason = crashResults_->open(path))
@@ -130,7 +109,7 @@ void ConsoleSession::openCrashResults(const QString& path) {
 
 // A file that could not be opened, or a line that could not be written, is
 // said once a run: the test goes on unattended.
-void ConsoleSession::writeCrashResult(const QByteArray& gbkLine) {
+void WorkFolder::writeCrashResult(const QByteArray& gbkLine) {
     if (!crashResultsProblem_.isEmpty())
         gate_.show(std::exchange(crashResultsProblem_, QString()), {}, MessageGate::Notice);
     if (!crashResults_->isOpen())

@@ -1,10 +1,10 @@
-#include "runner/percentiles.h"
+#include "report/percentiles.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 
-namespace qav::runner {
+namespace qav::report {
 
 namespace {
 constexpr int kExactBits = 7; // values below 2^7 have a bucket each
@@ -64,4 +64,4 @@ std::optional<qint64> Percentiles::max() const {
     return max_;
 }
 
-} // namespace qav::runner
+} // namespace qav::report
