@@ -9,6 +9,7 @@ QAV7120_WINDOWS_BIN (build-windows/bin) and QAV7120_EMULATOR.
 import os
 import pathlib
 import re
+import signal
 import subprocess
 import threading
 import time
@@ -185,3 +186,23 @@ def test_pulled_port_is_reopened(bench):
     finally:
         again.process.terminate()
         again.process.wait(timeout=10)
+
+
+def test_ctrl_c_ends_the_run(bench):
+    """Ctrl+C (Wine turns SIGINT into the console's Ctrl+C event) ends the run
+    as SIGINT does on Linux: the stop goes out, LOG.txt gets the log, 130."""
+    folder, _ = bench
+    run = subprocess.Popen(
+        [WINE_RUN, str(BIN / "qav7120-run.exe"), "crash-test", "--port", "COM1",
+         "--duration", "10m", "--quiet"],
+        cwd=folder, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    results = folder / "死机测试文本-测试结果.txt"
+    deadline = time.monotonic() + 120
+    while not (results.exists() and results.read_bytes().count(b"\r\n") >= 3):
+        assert run.poll() is None and time.monotonic() < deadline, "the run did not start"
+        time.sleep(0.1)
+    run.send_signal(signal.SIGINT)
+    out, err = run.communicate(timeout=60)
+    assert run.returncode == 130, (out + err).decode("utf-8", "replace")
+    assert "qav7120-run: stopped by SIGINT" in err.decode("utf-8", "replace")
+    assert (folder / "LOG.txt").read_bytes().decode("gbk").endswith(STOP_ENTRY + "\r\n")
