@@ -1,7 +1,7 @@
 #include "link/hidapi_bridge.h"
 
 #include <QMetaObject>
-#include <hidapi/hidapi.h>
+#include <hidapi.h>
 
 namespace qav::link {
 
@@ -11,9 +11,9 @@ QString describe(const wchar_t* text) {
 }
 } // namespace
 
-HidapiBridge::HidapiBridge(QObject* parent) : HidBridge(parent) {
-    hid_init();
-}
+// Under Wine hidapi cannot start (its device enumeration needs a call Wine
+// lacks): that is a machine without the bridge.
+HidapiBridge::HidapiBridge(QObject* parent) : HidBridge(parent), usable_(hid_init() == 0) {}
 
 HidapiBridge::~HidapiBridge() {
     close();
@@ -24,6 +24,8 @@ bool HidapiBridge::isOpen() const {
 }
 
 bool HidapiBridge::find() {
+    if (!usable_)
+        return false;
     std::string path;
     if (hid_device_info* list = hid_enumerate(kBridgeVendorId, kBridgeProductId)) {
         if (list->path)
@@ -74,7 +76,8 @@ bool HidapiBridge::writeReport(const Report& report) {
         return false;
     Report out = report;
     out[0] = 0; // report ID
-    // Never more than the 33 bytes of a report, whatever the device declares.
+    // Never more than the 33 bytes of a report, whatever the device declares;
+    // on Windows hidapi pads a shorter write to the device's report length.
     const int written = hid_write(writeHandle_, out.data(), out.size());
     if (written < 0) {
         healthy_ = false;
@@ -96,10 +99,15 @@ void HidapiBridge::readLoop(hid_device_* device, unsigned generation) {
         }
         if (got == 0)
             continue;
-        // hidraw leaves out the report ID of devices that use none; put it
-        // back so that byte 1 is always the first data byte.
+            // Byte 1 is always the first data byte. Windows reads the report ID
+            // first, 0 for devices that use none; hidraw leaves it out for them,
+            // so it is put back.
+#ifdef Q_OS_WIN
+        QByteArray report(reinterpret_cast<const char*>(buffer), got);
+#else
         QByteArray report(1, '\0');
         report.append(reinterpret_cast<const char*>(buffer), got);
+#endif
         deliverReport(report);
     }
 }

@@ -1,8 +1,8 @@
 #pragma once
-// The USB bridge through hidapi (hidraw). The device is opened twice, like a
-// pair of file handles: one handle only writes reports on the owner's thread,
-// the other only reads, on a thread of its own, so no hidapi call on one
-// device handle ever runs on two threads at once.
+// The USB bridge through hidapi (hidraw on Linux, the HID calls on Windows). The device is opened
+// twice, like a pair of file handles: one handle only writes reports on the owner's thread, the
+// other only reads, on a thread of its own, so no hidapi call on one device handle ever runs on two
+// threads at once.
 
 #include "link/hid_bridge.h"
 
@@ -40,6 +40,7 @@ private:
     void deliverReport(const QByteArray& report);
     void deliverFailure(unsigned generation, const QString& reason);
 
+    const bool usable_; // hidapi started
     hid_device_* writeHandle_ = nullptr;
     hid_device_* readHandle_ = nullptr;
     std::string path_;

@@ -1,15 +1,21 @@
 #include "link/link_factory.h"
 
-#include "link/serial_port_service.h"
 #include "link/usb_link.h"
+
+#ifdef Q_OS_WIN
+#include "link/win_serial_link.h"
+#else
+#include "link/serial_port_service.h"
+#endif
 
 namespace qav::link {
 
 std::unique_ptr<SerialLink> makeSerialLink(QObject* parent) {
 #ifdef Q_OS_WIN
-    // Windows: the serial link on the Win32 communications API is made here.
-#endif
+    return std::make_unique<WinSerialLink>(parent);
+#else
     return std::make_unique<SerialPortService>(parent);
+#endif
 }
 
 std::unique_ptr<Link> makeUsbLink(HidBridge* bridge, QObject* parent) {

@@ -1,8 +1,8 @@
 #include "protocol/serial_replies.h"
 
+#include "protocol/code_page.h"
 #include "protocol/frame.h"
 
-#include <QStringDecoder>
 #include <algorithm>
 
 namespace qav::protocol {
@@ -43,10 +43,10 @@ QList<SerialReplyLine> decodeSerialReplies(const QByteArray& received, const QSt
         if (code.isEmpty())
             continue;
         if (byte == reply::kVersion) {
-            QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
-            code += QString::fromUtf8(kSerialVersionSeparator) +
-                    gbk.decode(QByteArrayView(received).first(
-                        std::min<qsizetype>(received.size(), kSerialVersionMaxBytes)));
+            code +=
+                QString::fromUtf8(kSerialVersionSeparator) +
+                decodeCodePage(CodePage::Gbk, QByteArrayView(received).first(std::min<qsizetype>(
+                                                  received.size(), kSerialVersionMaxBytes)));
         }
         SerialReplyLine line;
         line.text =

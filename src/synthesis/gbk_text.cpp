@@ -1,7 +1,7 @@
 #include "synthesis/gbk_text.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "protocol/code_page.h"
+
 #include <array>
 #include <memory>
 
@@ -18,12 +18,12 @@ const std::array<std::uint16_t, 0x10000>& gbkCodes() {
     static const auto table = [] {
         auto codes = std::make_unique<std::array<std::uint16_t, 0x10000>>();
         codes->fill(kNoCode);
-        QStringEncoder encoder("GBK", QStringConverter::Flag::Stateless);
         for (char32_t u = 0; u < 0x10000; ++u) {
             if (u >= 0xD800 && u < 0xE000)
                 continue; // surrogates have no code of their own
             const QChar c{char16_t(u)};
-            const QByteArray bytes = encoder.encode(QStringView(&c, 1));
+            const QByteArray bytes =
+                protocol::encodeCodePage(protocol::CodePage::Gbk, QStringView(&c, 1));
             // The encoder writes '?' for a character it cannot map.
             if (bytes.size() == 1 && (bytes[0] != '?' || u == '?'))
                 (*codes)[u] = std::uint8_t(bytes[0]);
@@ -38,13 +38,11 @@ const std::array<std::uint16_t, 0x10000>& gbkCodes() {
 } // namespace
 
 QByteArray toGbk(QStringView text) {
-    QStringEncoder gbk("GBK");
-    return gbk.encode(text);
+    return protocol::encodeCodePage(protocol::CodePage::Gbk, text);
 }
 
 QString fromGbk(QByteArrayView bytes) {
-    QStringDecoder gbk("GBK");
-    return gbk.decode(bytes);
+    return protocol::decodeCodePage(protocol::CodePage::Gbk, bytes);
 }
 
 qsizetype wholeGbkPrefix(QByteArrayView bytes) {

@@ -1,13 +1,8 @@
 #include "worklog/capture_file.h"
 
 #include <QDir>
-#include <QFile>
 #include <algorithm>
-#include <cerrno>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <chrono>
 
 namespace qav::worklog {
 
@@ -15,18 +10,6 @@ namespace {
 constexpr const char* kNotWritten = "抓包文件未能写入";
 constexpr const char* kLostPackets = "抓包文件丢失 %1 个数据包";
 constexpr const char* kNotAFile = "not a regular file";
-
-QString errorText(int error) {
-    return qt_error_string(error);
-}
-
-int truncateTo(int fd, qint64 size) {
-    while (::ftruncate(fd, off_t(size)) != 0) {
-        if (errno != EINTR)
-            return errno;
-    }
-    return 0;
-}
 } // namespace
 
 CaptureFile::CaptureFile(QObject* parent) : QObject(parent) {}
@@ -37,19 +20,17 @@ CaptureFile::~CaptureFile() {
 
 std::optional<QString> CaptureFile::open(const QString& path) {
     close();
-    const QByteArray name = QFile::encodeName(path);
-    // Not blocking: a pipe with no reader must not hold the caller up; it is
-    // refused below with everything else that is not a plain file.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0)
-        return errorText(errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    // A pipe with no reader does not hold the caller up; it is refused below
+    // with everything else that is not a plain file.
+    const FileHandle fd = openForWriting(path);
+    if (fd == kNoFile)
+        return errorText(lastFileError());
+    if (kindOf(fd) != FileKind::Plain) {
+        closeFile(fd);
         return QString::fromLatin1(kNotAFile);
     }
-    if (const int e = truncateTo(fd, 0)) {
-        ::close(fd);
+    if (const int e = truncateFile(fd, 0)) {
+        closeFile(fd);
         return errorText(e);
     }
     fd_ = fd;
@@ -61,9 +42,9 @@ std::optional<QString> CaptureFile::open(const QString& path) {
     block_ = pcapng::sectionHeaderBlock(kUserApplication) +
              pcapng::interfaceDescriptionBlock(kInterfaceName);
     if (const int e = writeBlock()) {
-        ::close(fd_);
-        fd_ = -1;
-        ::unlink(name.constData());
+        closeFile(fd_);
+        fd_ = kNoFile;
+        removeFile(path);
         path_.clear();
         end_ = 0;
         return errorText(e);
@@ -72,15 +53,13 @@ std::optional<QString> CaptureFile::open(const QString& path) {
 }
 
 void CaptureFile::close() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    closeFile(fd_);
+    fd_ = kNoFile;
 }
 
 qint64 CaptureFile::nowMicros() {
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return qint64(t.tv_sec) * 1'000'000 + t.tv_nsec / 1000;
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 void CaptureFile::frameSent(QByteArrayView frame, qint64 micros) {
@@ -103,14 +82,14 @@ void CaptureFile::usbReportRead(QByteArrayView report, qint64 micros) {
 }
 
 void CaptureFile::event(const QString& text, qint64 micros) {
-    if (fd_ < 0)
+    if (fd_ == kNoFile)
         return;
     eventText_ = text.toUtf8();
     record(PacketKind::Event, eventText_, micros);
 }
 
 void CaptureFile::record(PacketKind kind, QByteArrayView data, qint64 micros) {
-    if (fd_ < 0)
+    if (fd_ == kNoFile)
         return;
     const quint64 time = quint64(std::max<qint64>(micros, 0));
     block_.resize(0); // keeps its capacity
@@ -139,30 +118,16 @@ void CaptureFile::record(PacketKind kind, QByteArrayView data, qint64 micros) {
 // one; when even that fails, the next write goes over it and the cut is tried
 // again after it.
 int CaptureFile::writeBlock() {
-    const char* p = block_.constData();
-    qsizetype left = block_.size();
-    qint64 at = end_;
-    int error = 0;
-    while (left > 0) {
-        const ssize_t n = ::pwrite(fd_, p, std::size_t(left), off_t(at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        p += n;
-        left -= n;
-        at += n;
-    }
+    qsizetype written = 0;
+    const int error = writeAt(fd_, block_.constData(), block_.size(), end_, written);
     if (error == 0) {
-        end_ = at;
+        end_ += written;
         if (tornTail_)
-            tornTail_ = truncateTo(fd_, end_) != 0;
+            tornTail_ = truncateFile(fd_, end_) != 0;
         return 0;
     }
-    if (at > end_ || tornTail_)
-        tornTail_ = truncateTo(fd_, end_) != 0;
+    if (written > 0 || tornTail_)
+        tornTail_ = truncateFile(fd_, end_) != 0;
     return error;
 }
 

@@ -16,6 +16,7 @@
 // packet can hold is cut (serial bytes are spread over several packets).
 // Use it from one thread. Until open() succeeds every call does nothing.
 
+#include "worklog/native_file.h"
 #include "worklog/pcapng.h"
 
 #include <QByteArray>
@@ -41,11 +42,11 @@ public:
     std::optional<QString> open(const QString& path);
     void close();
     QString path() const { return path_; }
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_ != kNoFile; }
     qint64 size() const { return end_; }         // bytes of whole blocks in the file
     qint64 lostPackets() const { return lost_; } // since the last written block
 
-    // Each takes the time itself (CLOCK_REALTIME, microseconds), or the given
+    // Each takes the time itself (the system's clock, microseconds), or the given
     // microseconds since 1970.
     void frameSent(QByteArrayView frame) { frameSent(frame, nowMicros()); }
     void frameSent(QByteArrayView frame, qint64 micros);
@@ -68,7 +69,7 @@ private:
     void record(PacketKind kind, QByteArrayView data, qint64 micros);
     int writeBlock(); // 0, or the error, with the file cut back
 
-    int fd_ = -1;
+    FileHandle fd_ = kNoFile;
     QString path_;
     qint64 end_ = 0;
     QByteArray block_; // reused for every block

@@ -1,12 +1,9 @@
 #include "worklog/file_sync.h"
 
-#include <unistd.h>
-
 namespace qav::worklog {
 
 SyncedFile::~SyncedFile() {
-    if (fd >= 0)
-        ::close(fd);
+    closeFile(fd);
 }
 
 FileSync::FileSync(std::chrono::milliseconds gap) : gap_(gap), thread_([this] { run(); }) {}
@@ -48,8 +45,8 @@ void FileSync::run() {
         const std::shared_ptr<SyncedFile> file = file_;
         lock.unlock();
         retired.clear();
-        if (sync && file && file->fd >= 0 && file->named)
-            ::fdatasync(file->fd);
+        if (sync && file && file->fd != kNoFile && file->named)
+            syncFile(file->fd);
         lock.lock();
         if (stop_ && !dirty_ && retired_.empty())
             return;

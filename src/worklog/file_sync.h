@@ -5,6 +5,8 @@
 // gap of what was written. Files let go are closed on the worker too: closing
 // a big file that no name reaches frees its blocks, which takes a while.
 
+#include "worklog/native_file.h"
+
 #include <QtGlobal>
 #include <atomic>
 #include <chrono>
@@ -18,12 +20,12 @@ namespace qav::worklog {
 
 // One open file. The last owner closes it.
 struct SyncedFile {
-    explicit SyncedFile(int d, bool isNamed) : fd(d), named(isNamed) {}
+    explicit SyncedFile(FileHandle f, bool isNamed) : fd(f), named(isNamed) {}
     ~SyncedFile();
     SyncedFile(const SyncedFile&) = delete;
     SyncedFile& operator=(const SyncedFile&) = delete;
 
-    const int fd;
+    const FileHandle fd;
     std::atomic<bool> named; // synced to the disk while it has a name
 };
 

@@ -1,24 +1,14 @@
 #include "worklog/journal.h"
 
-#include "worklog/file_io.h"
 #include "worklog/file_sync.h"
 #include "worklog/log_codec.h"
+#include "worklog/native_file.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <fcntl.h>
-#include <mutex>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
+#include <memory>
 
 namespace qav::worklog {
 
@@ -32,70 +22,25 @@ constexpr qsizetype kCopyChunk = 1024 * 1024;
 constexpr qsizetype kRetryBudget = 1024 * 1024; // bytes one retry writes at most
 constexpr auto kSyncGap = std::chrono::milliseconds(250);
 
-QString errorText(int error) {
-    return qt_error_string(error);
-}
-
-QByteArray encodedName(const QString& path) {
-    return QFile::encodeName(path);
-}
-
-bool isPipe(const QString& path) {
-    struct stat st {};
-    return ::stat(encodedName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
-}
-
-// A new file at path, locked, for appending; -1 and errno when not.
-int createLocked(const QString& path) {
-    const int fd = ::open(encodedName(path).constData(),
-                          O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        ::unlink(encodedName(path).constData());
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
-}
-
-// A file in the temporary folder that no name reaches; it goes with its last
-// descriptor.
-int createUnnamed() {
-    const QByteArray dir = encodedName(QDir::tempPath());
-    int fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    QByteArray name = dir + "/qav-log-XXXXXX";
-    fd = ::mkostemp(name.data(), O_APPEND | O_CLOEXEC);
-    if (fd >= 0)
-        ::unlink(name.constData());
-    return fd;
-}
-
 // Appends "导出数据" CR LF, `size` bytes of source from its start, tail and
 // CR LF to the file at path, synced to the disk. On a failure the file is cut
 // back to where it ended.
-std::optional<QString> appendBlock(const QString& path, int source, qint64 size, const char* tail,
-                                   qsizetype tailSize) {
-    if (isPipe(path))
+std::optional<QString> appendBlock(const QString& path, FileHandle source, qint64 size,
+                                   const char* tail, qsizetype tailSize) {
+    if (kindOf(path) == FileKind::Pipe)
         return QString::fromLatin1(kIsAPipe);
-    const int out =
-        ::open(encodedName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (out < 0)
-        return errorText(errno);
-    struct stat st {};
-    const bool plain = ::fstat(out, &st) == 0 && S_ISREG(st.st_mode);
+    const FileHandle out = openForAppend(path, false);
+    if (out == kNoFile)
+        return errorText(lastFileError());
+    const bool plain = kindOf(out) == FileKind::Plain;
     // Two consoles closing at once write their blocks one after the other.
     if (plain)
-        ::flock(out, LOCK_EX);
-    const off_t oldEnd = plain ? ::lseek(out, 0, SEEK_END) : 0;
+        lock(out);
+    const qint64 oldEnd = plain ? fileSize(out) : 0;
     const auto fail = [&](int error) -> std::optional<QString> {
-        if (plain && oldEnd >= 0) [[maybe_unused]]
-            const int cut = ::ftruncate(out, oldEnd);
-        ::close(out);
+        if (plain && oldEnd >= 0)
+            truncateFile(out, oldEnd);
+        closeFile(out);
         return errorText(error);
     };
 
@@ -119,10 +64,11 @@ std::optional<QString> appendBlock(const QString& path, int source, qint64 size,
         return fail(e);
     if (const int e = writeAll(out, "\r\n", 2))
         return fail(e);
-    if (plain && ::fdatasync(out) != 0)
-        return fail(errno);
-    if (::close(out) != 0)
-        return errorText(errno);
+    if (plain)
+        if (const int e = syncFile(out))
+            return fail(e);
+    if (const int e = closeFile(out))
+        return errorText(e);
     return std::nullopt;
 }
 } // namespace
@@ -130,8 +76,8 @@ std::optional<QString> appendBlock(const QString& path, int source, qint64 size,
 Journal::Journal(QObject* parent)
     : QObject(parent), file_(std::make_shared<SyncedFile>(createUnnamed(), false)),
       sync_(std::make_unique<FileSync>(kSyncGap)) {
-    if (file_->fd < 0)
-        lastError_ = errorText(errno);
+    if (file_->fd == kNoFile)
+        lastError_ = errorText(lastFileError());
     sync_->setFile(file_);
     retryTimer_.setSingleShot(true);
     connect(&retryTimer_, &QTimer::timeout, this, &Journal::retry);
@@ -145,18 +91,18 @@ std::optional<QString> Journal::openIn(const QString& folder) {
     const QDir dir(folder);
     const QString stem = QString::fromLatin1(kNamePrefix) +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
-                         QLatin1Char('-') + QString::number(::getpid());
+                         QLatin1Char('-') + QString::number(processId());
     // Made under a name no start-up recovers, then named at once: a journal
     // that can be found is always locked by its run.
     const QString making = dir.filePath(QLatin1Char('.') + stem + QLatin1String(kNewSuffix));
-    const int fd = createLocked(making);
-    if (fd < 0)
-        return errorText(errno);
+    const FileHandle fd = createLocked(making);
+    if (fd == kNoFile)
+        return errorText(lastFileError());
     auto file = std::make_shared<SyncedFile>(fd, true);
     // What the log held so far comes along.
     const QByteArray bytes = read(0, size());
     if (const int e = writeAll(fd, bytes.constData(), bytes.size())) {
-        ::unlink(encodedName(making).constData());
+        removeFile(making);
         return errorText(e);
     }
     QString named;
@@ -164,21 +110,16 @@ std::optional<QString> Journal::openIn(const QString& folder) {
     for (int n = 1; n < 100; ++n) {
         named = dir.filePath(stem + (n > 1 ? QLatin1Char('-') + QString::number(n) : QString()) +
                              QLatin1String(kNameSuffix));
-        if (::renameat2(AT_FDCWD, encodedName(making).constData(), AT_FDCWD,
-                        encodedName(named).constData(), RENAME_NOREPLACE) == 0) {
-            error = 0;
-            break;
-        }
-        error = errno;
-        if (error != EEXIST)
+        error = renameFile(making, named, false);
+        if (!error || !isExistsError(error))
             break;
     }
     if (error) {
-        ::unlink(encodedName(making).constData());
+        removeFile(making);
         return errorText(error);
     }
     if (file_->named) { // moved: the old journal holds nothing the new one lacks
-        ::unlink(encodedName(path_).constData());
+        removeFile(path_);
         file_->named = false;
     }
     letGo(std::exchange(file_, file));
@@ -193,7 +134,7 @@ std::optional<QString> Journal::openIn(const QString& folder) {
 bool Journal::append(const char* data, qsizetype size) {
     if (size <= 0)
         return true;
-    if (unwrittenSize() > 0 || file_->fd < 0) {
+    if (unwrittenSize() > 0 || file_->fd == kNoFile) {
         if (unwrittenSize() + size > memoryLimit_) {
             lostBytes_ += size;
             if (!fullReported_) {
@@ -212,7 +153,7 @@ bool Journal::append(const char* data, qsizetype size) {
 void Journal::appendPastLimit(const char* data, qsizetype size) {
     if (size <= 0)
         return;
-    if (unwrittenSize() > 0 || file_->fd < 0)
+    if (unwrittenSize() > 0 || file_->fd == kNoFile)
         wait(data, size);
     else
         writeOrKeep(data, size);
@@ -258,7 +199,7 @@ bool Journal::saveUnwritten() {
 
 // Writes up to budget bytes (all when negative) of those waiting in memory.
 void Journal::writeBacklog(qsizetype budget) {
-    if (file_->fd < 0 || unwrittenSize() == 0)
+    if (file_->fd == kNoFile || unwrittenSize() == 0)
         return;
     const qsizetype n = budget < 0 ? unwrittenSize() : std::min(budget, unwrittenSize());
     qsizetype done = 0;
@@ -333,25 +274,25 @@ void Journal::clear() {
     // A new empty journal takes the name in one step; the old one is closed
     // on the worker thread, however big it was.
     const QString making = path_ + QLatin1String(kNewSuffix);
-    ::unlink(encodedName(making).constData()); // only this run uses that name
-    const int fd = createLocked(making);
-    if (fd >= 0 && ::rename(encodedName(making).constData(), encodedName(path_).constData()) == 0) {
+    removeFile(making); // only this run uses that name
+    const FileHandle fd = createLocked(making);
+    if (fd != kNoFile && renameFile(making, path_, true) == 0) {
         letGo(std::exchange(file_, std::make_shared<SyncedFile>(fd, true)));
         sync_->setFile(file_);
         sync_->written();
         return;
     }
-    if (fd >= 0) {
-        ::unlink(encodedName(making).constData());
-        ::close(fd);
+    if (fd != kNoFile) {
+        removeFile(making);
+        closeFile(fd);
     }
-    if (::ftruncate(file_->fd, 0) == 0) {
+    const int error = truncateFile(file_->fd, 0);
+    if (error == 0) {
         sync_->written();
         return;
     }
     // The old text must not come back at the next start.
-    const int error = errno;
-    ::unlink(encodedName(path_).constData());
+    removeFile(path_);
     file_->named = false;
     letGo(std::exchange(file_, std::make_shared<SyncedFile>(createUnnamed(), false)));
     sync_->setFile(file_);
@@ -375,7 +316,7 @@ std::optional<QString> Journal::exportTo(const QString& path) {
 void Journal::remove() {
     if (!file_->named)
         return;
-    ::unlink(encodedName(path_).constData());
+    removeFile(path_);
     file_->named = false;
 }
 
@@ -387,23 +328,20 @@ int Journal::recoverJournals(const QString& folder, const QString& logPath) {
     std::sort(names.begin(), names.end()); // by the start of their runs
     int recovered = 0;
     for (const QString& name : names) {
-        const QByteArray path = encodedName(dir.filePath(name));
-        const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
+        const QString path = dir.filePath(name);
+        const FileHandle fd = openForReading(path);
+        if (fd == kNoFile)
             continue;
-        struct stat st {
-        }, now{};
         // Only a plain file whose run has ended, and still under that name (a
         // run that cleared its log has just put a new journal there).
-        const bool ended = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                           ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                           ::stat(path.constData(), &now) == 0 && now.st_ino == st.st_ino &&
-                           now.st_dev == st.st_dev;
-        if (ended && !appendBlock(logPath, fd, st.st_size, nullptr, 0)) {
-            ::unlink(path.constData());
+        const qint64 size = fileSize(fd);
+        const bool ended =
+            kindOf(fd) == FileKind::Plain && size >= 0 && tryLock(fd) && stillNamed(fd, path);
+        if (ended && !appendBlock(logPath, fd, size, nullptr, 0)) {
+            removeFile(path);
             ++recovered;
         }
-        ::close(fd);
+        closeFile(fd);
     }
     return recovered;
 }

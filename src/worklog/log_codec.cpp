@@ -2,7 +2,6 @@
 
 #include "synthesis/gbk_text.h"
 
-#include <QStringDecoder>
 #include <array>
 #include <memory>
 
@@ -24,16 +23,16 @@ struct DecodeTables {
 const DecodeTables& decodeTables() {
     static const auto tables = [] {
         auto t = std::make_unique<DecodeTables>();
-        QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
         for (int b = 0; b < 0x100; ++b) {
             const char c = char(b);
-            const QString s = b < 0x80 ? QString(QChar(b)) : gbk.decode(QByteArrayView(&c, 1));
+            const QString s =
+                b < 0x80 ? QString(QChar(b)) : synthesis::fromGbk(QByteArrayView(&c, 1));
             t->single[std::size_t(b)] = s.size() == 1 ? s[0].unicode() : char16_t(0xFFFD);
         }
         for (int lead = 0x81; lead <= 0xFE; ++lead) {
             for (int trail = kTrailFirst; trail <= 0xFE; ++trail) {
                 const char pair[2] = {char(lead), char(trail)};
-                const QString s = gbk.decode(QByteArrayView(pair, 2));
+                const QString s = synthesis::fromGbk(QByteArrayView(pair, 2));
                 t->pairs[std::size_t((lead - 0x81) * kTrailCount + trail - kTrailFirst)] =
                     s.size() == 1 ? s[0].unicode() : char16_t(0xFFFD);
             }

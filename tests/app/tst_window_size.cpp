@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QScreen>
@@ -144,9 +145,15 @@ private slots:
 
 int main(int argc, char** argv) {
     // The offscreen platform with one screen of the size wanted.
+#ifdef Q_OS_WIN
+    // A colon ends the platform's argument: no drive letter in the path.
+    QTemporaryDir configDir(QStringLiteral("screen-XXXXXX"));
+    const QString config = QDir::current().relativeFilePath(configDir.filePath(u"screen.json"_qs));
+#else
     QTemporaryDir configDir;
-    const QSize size = screenWanted();
     const QString config = configDir.filePath(QStringLiteral("screen.json"));
+#endif
+    const QSize size = screenWanted();
     QFile file(config);
     if (!size.isValid() || !file.open(QIODevice::WriteOnly))
         return 2;

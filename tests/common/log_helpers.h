@@ -6,22 +6,20 @@
 //
 // Header-only, so tests of any room can use them.
 
+#include "common/system_code_pages.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace qav::test {
 
 inline QByteArray gbk(const QString& text) {
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
+    return systemGbk(text);
 }
 
 inline QString gbkText(const QByteArray& bytes) {
-    QStringDecoder decoder("GBK");
-    return decoder.decode(bytes);
+    return systemGbkText(bytes);
 }
 
 // "FD 00 01 02 ": every byte as two upper-case digits and a blank.

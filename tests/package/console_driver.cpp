@@ -7,6 +7,10 @@
 // - when QAV_DRIVER_CLICK names buttons (blank-separated object names such
 //   as "Command25"), clicks them in that order.
 // The console itself is the packaged program, unchanged.
+//
+// Windows has no preloading: there the driver is a Qt generic plugin, which
+// the console loads when started with -plugin qavdriver (from generic/ beside
+// it), and which does the same from then on.
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
@@ -101,3 +105,16 @@ void install() {
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(install)
+
+#ifdef Q_OS_WIN
+#include <QGenericPlugin>
+
+class ConsoleDriverPlugin : public QGenericPlugin {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "console_driver.json")
+public:
+    QObject* create(const QString&, const QString&) override { return nullptr; }
+};
+
+#include "console_driver.moc"
+#endif

@@ -1,8 +1,8 @@
 // The conversion table generated at build time, checked on well-known characters.
+#include "common/system_code_pages.h"
 #include "synthesis/conversion_table.h"
 
 #include <QFile>
-#include <QStringEncoder>
 #include <QTest>
 
 using namespace qav::synthesis;
@@ -13,13 +13,11 @@ class ConversionTableTest : public QObject {
 
     // The record of a character, found by its GBK code.
     ConversionTable::Record recordOf(char16_t c) {
-        QStringEncoder gbk("GBK");
-        const QByteArray code = gbk.encode(QStringView(&c, 1));
+        const QByteArray code = qav::test::systemGbk(QStringView(&c, 1));
         return table_->record(std::uint8_t(code[0]), std::uint8_t(code[1]));
     }
     static int big5Of(char16_t c) {
-        QStringEncoder big5("Big5");
-        const QByteArray b = big5.encode(QStringView(&c, 1));
+        const QByteArray b = qav::test::systemBig5(QStringView(&c, 1));
         return b.size() == 2 ? std::uint8_t(b[0]) << 8 | std::uint8_t(b[1]) : -1;
     }
 

@@ -3,7 +3,6 @@
 #include "synthesis/text_frame.h"
 
 #include <QFile>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -30,15 +30,17 @@
 // "simplified<TAB>traditional[ traditional...]"); without it the generator
 // still runs and such characters get A1 48.
 
+#include "protocol/code_page.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QStringList>
 #include <cstdio>
 
 namespace {
+
+using namespace qav::protocol;
 
 constexpr char16_t kFullWidthQuestion = 0xFF1F;
 constexpr std::uint8_t kBig5QuestionLead = 0xA1, kBig5QuestionTrail = 0x48;
@@ -64,19 +66,19 @@ QHash<char16_t, QList<char16_t>> readTraditionalForms(const QString& path) {
 
 // The code pages the table is built from.
 struct CodePages {
-    QStringDecoder gbk{"GBK", QStringConverter::Flag::Stateless};
-    QStringEncoder big5{"Big5", QStringConverter::Flag::Stateless};
-    QStringDecoder big5Decoder{"Big5", QStringConverter::Flag::Stateless};
+    bool usable() const {
+        return codePageAvailable(CodePage::Gbk) && codePageAvailable(CodePage::Big5);
+    }
 
-    bool usable() const { return gbk.isValid() && big5.isValid() && big5Decoder.isValid(); }
+    QString gbk(QByteArrayView bytes) const { return decodeCodePage(CodePage::Gbk, bytes); }
 
     // The BIG5 code of a character, when it round-trips; -1 otherwise.
     int big5Of(char16_t u) {
         const QChar c{u};
-        const QByteArray b = big5.encode(QStringView(&c, 1));
+        const QByteArray b = encodeCodePage(CodePage::Big5, QStringView(&c, 1));
         if (b.size() != 2)
             return -1;
-        const QString back = big5Decoder.decode(b);
+        const QString back = decodeCodePage(CodePage::Big5, b);
         if (back.size() != 1 || back[0].unicode() != u)
             return -1;
         return std::uint8_t(b[0]) << 8 | std::uint8_t(b[1]);
@@ -113,7 +115,7 @@ QByteArray buildTable(CodePages& pages, const QHash<char16_t, QList<char16_t>>& 
     for (int lead = 0x81; lead <= 0xFE; ++lead) {
         for (int trail = 0x40; trail <= 0xFE; ++trail) {
             const char pair[2] = {char(lead), char(trail)};
-            const QString s = pages.gbk.decode(QByteArrayView(pair, 2));
+            const QString s = pages.gbk(QByteArrayView(pair, 2));
             char16_t unicode = kFullWidthQuestion;
             int code = -1;
             if (s.size() == 1 && s[0].unicode() != 0xFFFD) {
@@ -148,7 +150,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     // windows-950 is the Big5 that has the euro sign at A3 E1.
-    if (pages.big5.encode(QStringView(u"\u20AC")) != QByteArray("\xA3\xE1")) {
+    if (encodeCodePage(CodePage::Big5, QStringView(u"\u20AC")) != QByteArray("\xA3\xE1")) {
         std::fprintf(stderr, "the Big5 code page is not windows-950\n");
         return 1;
     }
