@@ -6,6 +6,7 @@
 // takes nothing.
 
 #include "chip_model.h"
+#include "common/frame_helpers.h"
 #include "common/link_helpers.h"
 #include "emulated_bridge.h"
 #include "link/link_factory.h"
@@ -24,12 +25,7 @@ namespace {
 
 const QByteArray kStop("\xFD\x00\x01\x02", 4);
 
-QByteArray synthesisFrame(int textBytes) {
-    QByteArray text(textBytes, 'a');
-    for (int i = 0; i < textBytes; ++i)
-        text[i] = char('a' + i % 26);
-    return *protocol::parameterFrame(protocol::Command::Synthesize, 1, text);
-}
+using test::synthesisFrame;
 
 // A link from the factory, its far end, and the link's events in order:
 // "written N" (a frame of N bytes handed to the device), "done", "dropped".

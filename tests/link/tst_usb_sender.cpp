@@ -4,6 +4,7 @@
 // goes away and comes back.
 
 #include "chip_model.h"
+#include "common/frame_helpers.h"
 #include "common/report_helpers.h"
 #include "emulated_bridge.h"
 #include "link/usb_link.h"
@@ -22,12 +23,7 @@ namespace {
 using link::DropReason;
 const QByteArray kStop("\xFD\x00\x01\x02", 4);
 
-QByteArray synthesisFrame(int textBytes) {
-    QByteArray text(textBytes, 'a');
-    for (int i = 0; i < textBytes; ++i)
-        text[i] = char('a' + i % 26);
-    return *protocol::parameterFrame(protocol::Command::Synthesize, 1, text);
-}
+using test::synthesisFrame;
 
 // The link and the emulated bridge, with what crosses between them recorded.
 struct Rig {
