@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTest>
+#include <algorithm>
 #include <unistd.h>
 
 using namespace qav;
@@ -199,17 +200,26 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(clock.starts().size() >= 8, 10'000);
         s.session().toggleSequence(Sequence::None);
 
+        // A loaded machine fires a timer late now and then, so each gap only
+        // has to be near its wait; the median shows whether the clock holds.
+        // Waits counted from the end of the line time would put every gap
+        // 20 to 140 ms late at 9600 baud.
         const qint64 waits[] = {1000, 200, 200, 200, 500, 500, 500};
         const QList<qint64> at = clock.starts();
+        QList<qint64> late;
         for (int i = 0; i < 7; ++i) {
             const qint64 gap = at[i + 1] - at[i];
-            QVERIFY2(qAbs(gap - waits[i]) <= 50 + waits[i] / 10,
+            QVERIFY2(gap >= waits[i] - 60 && gap <= waits[i] + 400,
                      qPrintable(QStringLiteral("frame %1 started %2 ms after the one before, "
                                                "not %3 ms")
                                     .arg(i + 2)
                                     .arg(gap)
                                     .arg(waits[i])));
+            late << gap - waits[i];
         }
+        std::sort(late.begin(), late.end());
+        QVERIFY2(late[3] <= 30,
+                 qPrintable(QStringLiteral("frames start a median %1 ms late").arg(late[3])));
     }
 };
 
