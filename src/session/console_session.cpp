@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <utility>
 
 namespace qav::session {
 
@@ -32,6 +33,10 @@ ConsoleSession::ConsoleSession(MessageSink& messages, std::unique_ptr<link::HidB
     links_->setAckTimeout(options.usbAckTimeoutMs);
     driver_->setWatchLimits({options.silenceMs, options.queryWaitMs, options.recoveryPollMs});
     driver_->setSequenceTimeScale(options.sequenceTimeScale);
+    if (options.crashResume) {
+        driver_->resumeCrashTest(options.crashResume->next);
+        resultsKept_ = options.crashResume->keepBytes;
+    }
 
     connect(outbox_.get(), &Outbox::frameSent, this, &ConsoleSession::frameSent);
     connect(outbox_.get(), &Outbox::focusSendText, this, &ConsoleSession::focusSendText);
@@ -83,7 +88,7 @@ const worklog::WorkLog& ConsoleSession::workLog() const {
 // --- the working folder ---
 
 void ConsoleSession::openWorkFolder(const QString& folder) {
-    folder_->open(folder);
+    folder_->open(folder, std::exchange(resultsKept_, std::nullopt));
 }
 
 void ConsoleSession::loadInitialText() {

@@ -48,6 +48,14 @@ struct SessionOptions {
     QString tableFolder;
     // Off: only COMn entries of the working folder are ports (hermetic tests).
     bool systemPorts = true;
+    // A crash test that goes on where an earlier run of the program stopped:
+    // the counters after its last step, and how much of the result file is
+    // kept (what follows is cut off) and appended to, instead of emptied.
+    struct CrashResume {
+        tools::CrashCounters next;
+        qint64 keepBytes = 0;
+    };
+    std::optional<CrashResume> crashResume;
 };
 
 class ConsoleSession : public QObject {
@@ -165,6 +173,7 @@ private:
     std::unique_ptr<Links> links_;
     std::unique_ptr<Outbox> outbox_;
     std::unique_ptr<RunDriver> driver_;
+    std::optional<qint64> resultsKept_; // for the first opening of the working folder
 };
 
 } // namespace qav::session

@@ -4,6 +4,7 @@
 #include "link/serial_link.h"
 #include "protocol/serial_replies.h"
 #include "protocol/usb_replies.h"
+#include "session/crash_results.h"
 #include "session/links.h"
 #include "session/message_gate.h"
 #include "session/text_buffer.h"
@@ -13,6 +14,7 @@
 #include "tools/test_steps.h"
 
 #include <QDateTime>
+#include <utility>
 
 namespace qav::session {
 
@@ -26,8 +28,6 @@ constexpr const char* kUnreadableCrashText = "无法读取测试文本文件："
 constexpr const char* kFrameAckExpiredLine = "F320未应答本帧，按已接收继续";
 // The watchdog's lines.
 constexpr const char* kSilentLine = "芯片无回传 %1 秒，查询芯片状态";
-constexpr const char* kHangLine = "芯片死机：%1，无回传 %2 秒";
-constexpr const char* kRecoveredLine = "芯片已恢复：%1，无回传 %2 秒";
 constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm:ss";
 
 QString now() {
@@ -372,7 +372,7 @@ bool RunDriver::sequenceMayGoOn() const {
 
 void RunDriver::crashStep() {
     const tools::CrashCounters before = crash_;
-    if (!before.running())
+    if (!std::exchange(crashStarted_, true))
         recordStart(TestKind::CrashTest);
     const QString fileName = tools::crashTextFileName(
         before.textIndex >= 0 && before.textIndex < tools::kCrashTexts ? before.textIndex : 0);
@@ -468,7 +468,7 @@ void RunDriver::onSilence(qint64 seconds) {
 }
 
 void RunDriver::onHang(qint64 seconds) {
-    QString line = QString::fromUtf8(kHangLine).arg(now()).arg(seconds);
+    QString line = QString::fromUtf8(CrashResults::kHangLine).arg(now()).arg(seconds);
     if (!step_.name.isEmpty())
         line += QStringLiteral("，") + step_.name;
     folder_.logEvent(line);
@@ -477,7 +477,7 @@ void RunDriver::onHang(qint64 seconds) {
 }
 
 void RunDriver::onRecovered(qint64 seconds) {
-    const QString line = QString::fromUtf8(kRecoveredLine).arg(now()).arg(seconds);
+    const QString line = QString::fromUtf8(CrashResults::kRecoveredLine).arg(now()).arg(seconds);
     folder_.logEvent(line);
     writeCrashResult(line);
     emit chipRecoveryRecorded(line);

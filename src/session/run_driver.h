@@ -85,6 +85,9 @@ public:
     void toggleSequence(Sequence which, int baseMs, int passes);
     void stopSequences();
     void crashStep();
+    // The crash test goes on from these counters, where an earlier run of
+    // the program left it; before its first step.
+    void resumeCrashTest(const tools::CrashCounters& counters) { crash_ = counters; }
     // "停止": the sequences and continuous play end, frames that have not
     // gone out are taken back, and the stop frame follows.
     void stop();
@@ -161,6 +164,7 @@ private:
     double replayCount_ = 0; // seconds of continuous play left
     qint64 continuousRounds_ = 0;
     tools::CrashCounters crash_;
+    bool crashStarted_ = false;        // a crash step was taken in this run of the program
     RunStep step_;                     // the step under way, for the verdict
     QStringList unreadableCrashTexts_; // crash-test files already reported
 };

@@ -38,7 +38,7 @@ QString WorkFolder::filePath(const QString& name) const {
     return QDir(folder_).filePath(name);
 }
 
-void WorkFolder::open(const QString& folder) {
+void WorkFolder::open(const QString& folder, std::optional<qint64> keepResults) {
     folder_ = QDir(folder).absolutePath();
     // A folder where nothing can be kept is said once; the log then lives in
     // the temporary folder.
@@ -60,7 +60,7 @@ void WorkFolder::open(const QString& folder) {
                            QStringLiteral("：") + *error,
                        {}, MessageGate::Notice);
     }
-    openCrashResults(filePath(QString::fromUtf8(kCrashResultFile)));
+    openCrashResults(filePath(QString::fromUtf8(kCrashResultFile)), keepResults);
 }
 
 std::optional<QString> WorkFolder::close() {
@@ -98,10 +98,10 @@ void WorkFolder::logEvent(const QString& line) {
 }
 
 // Why it could not be opened is said at the first crash step.
-void WorkFolder::openCrashResults(const QString& path) {
+void WorkFolder::openCrashResults(const QString& path, std::optional<qint64> keepBytes) {
     crashResultsProblem_.clear();
     crashResultsWriteReported_ = false;
-    if (const auto reason = crashResults_->open(path))
+    if (const auto reason = crashResults_->open(path, keepBytes))
         crashResultsProblem_ = QString::fromUtf8(kResultFileNotOpened) + path +
                                QStringLiteral("，") + *reason + QLatin1Char('\n') +
                                QString::fromUtf8(kRunGoesOn);

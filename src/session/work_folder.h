@@ -32,8 +32,9 @@ public:
     // Logs that runs which did not close left behind go into LOG.txt, each
     // as its own block; this run's journal and capture start there (the
     // capture is named after the journal and never removed), and the result
-    // file is opened, emptied.
-    void open(const QString& folder);
+    // file is opened, emptied; or, with keepResults, cut to that many bytes
+    // and appended to (a crash test that goes on).
+    void open(const QString& folder, std::optional<qint64> keepResults = {});
     // The log goes into LOG.txt and the journal is removed; the capture is
     // closed. The reason when the log could not be exported: the journal
     // then stays for the next start.
@@ -58,7 +59,7 @@ public:
     void writeCrashResult(const QByteArray& gbkLine);
 
 private:
-    void openCrashResults(const QString& path);
+    void openCrashResults(const QString& path, std::optional<qint64> keepBytes);
 
     MessageGate& gate_;
     worklog::WorkLog log_;

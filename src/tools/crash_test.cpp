@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <limits>
 
 namespace qav::tools {
@@ -95,6 +96,23 @@ CrashStep planCrashStep(const CrashCounters& counters, const QString& fileText) 
     }
     step.next = c;
     return step;
+}
+
+std::optional<CrashCounters> countersAfterResultLine(const QString& line) {
+    static const QRegularExpression form(
+        QStringLiteral("^%1 (\\d{1,18})%2 (\\d{1,2})%3 (\\d{1,2})$")
+            .arg(QString::fromUtf8(kLoopLabel), QString::fromUtf8(kTextLabel),
+                 QString::fromUtf8(kVariantLabel)));
+    const QRegularExpressionMatch m = form.match(line);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const qint64 loop = m.captured(1).toLongLong();
+    const int text = m.captured(2).toInt();
+    const int variant = m.captured(3).toInt();
+    if (loop < 1 || text < 1 || text > kCrashTexts || variant < 1 || variant > kCrashTagVariants)
+        return std::nullopt;
+    const CrashCounters before{variant - 1, text - 1, loop - 1};
+    return planCrashStep(before, QString()).next;
 }
 
 qint64 crashTextReadLimit(int chunkLimit) {

@@ -47,6 +47,11 @@ struct CrashStep {
 // largest value instead of wrapping.
 CrashStep planCrashStep(const CrashCounters& counters, const QString& fileText);
 
+// The counters after the step that a result line names, as planCrashStep
+// left them; the line without its CR LF. Nothing for any other line, and for
+// numbers out of their range.
+std::optional<CrashCounters> countersAfterResultLine(const QString& line);
+
 // Only the first chunk of the send text area is ever spoken, and the file
 // text stands behind the step header and the tags. A decoded GBK byte
 // counts at least one byte of a chunk for every two it takes from the file,

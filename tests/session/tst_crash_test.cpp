@@ -2,6 +2,7 @@
 // is written, and a whole loop driven by the chip emulator's idle replies.
 #include "common/link_helpers.h"
 #include "emulated_bridge.h"
+#include "session/crash_results.h"
 #include "session_helpers.h"
 
 #include <QDir>
@@ -124,6 +125,77 @@ private slots:
         // The fifth text under variant 5, as the chip was given it.
         QVERIFY(s.log().contains(
             hexLine(gbk(QStringLiteral("[d][g1][s10] 1- 5- 5[g0][d]\r\n[g2]\r\n\r\n文本5[g0]")))));
+    }
+
+    // A result file left by a run that was stopped: read back, and gone on
+    // with from the step after its last whole line. The line the end of the
+    // file cut off goes; the rest of the file stays as it was.
+    void goesOnWhereTheResultFileEnds_data() {
+        QTest::addColumn<QList<int>>("last"); // loop, text, variant of the last step
+        QTest::addColumn<QList<int>>("next");
+        QTest::addColumn<QByteArray>("torn");
+        QTest::newRow("within a text")
+            << QList<int>{1, 1, 3} << QList<int>{1, 1, 4} << QByteArray();
+        QTest::newRow("after a text")
+            << QList<int>{1, 2, 14} << QList<int>{1, 3, 1} << QByteArray();
+        QTest::newRow("after a loop")
+            << QList<int>{3, 10, 14} << QList<int>{4, 1, 1} << QByteArray();
+        QTest::newRow("a line cut off")
+            << QList<int>{1, 1, 3} << QList<int>{1, 1, 4} << gbk(resultLine(1, 1, 4)).left(13);
+    }
+    void goesOnWhereTheResultFileEnds() {
+        QFETCH(QList<int>, last);
+        QFETCH(QList<int>, next);
+        QFETCH(QByteArray, torn);
+        const QString hang = QStringLiteral("芯片死机：2026-12-08 01:02:03，无回传 66 秒，"
+                                            "死机测试 循环 1 文本 1 控制标记 2");
+        const QString back = QStringLiteral("芯片已恢复：2026-12-08 01:05:00，无回传 240 秒");
+        const QByteArray earlier =
+            gbk(resultLine(1, 1, 1) + resultLine(1, 1, 2) + hang + QStringLiteral("\r\n") + back +
+                QStringLiteral("\r\n") + resultLine(last[0], last[1], last[2]));
+        SessionFixture s;
+        s.writeFile(kResultFile, earlier + torn);
+
+        session::CrashProgress progress;
+        QVERIFY(!session::CrashResults::readProgress(s.path(kResultFile), 1, progress));
+        QCOMPARE(progress.steps, 3);
+        QCOMPARE(progress.hangs, 1);
+        QCOMPARE(progress.verdicts, QStringList{hang}); // as many as asked for
+        QCOMPARE(progress.lastStep + QStringLiteral("\r\n"), resultLine(last[0], last[1], last[2]));
+        QCOMPARE(progress.wholeBytes, earlier.size());
+        QCOMPARE(progress.tornBytes, torn.size());
+        QCOMPARE(progress.otherLines, 0);
+        QVERIFY(progress.next);
+
+        auto options = SessionFixture::Options();
+        options.crashResume =
+            session::SessionOptions::CrashResume{*progress.next, progress.wholeBytes};
+        s.setOptions(options);
+        s.session().crashStep();
+        QCOMPARE(s.readFile(kResultFile), earlier + gbk(resultLine(next[0], next[1], next[2])));
+        QVERIFY(s.text().text().startsWith(QStringLiteral("[d][g1][s10] %1- %2- %3[g0][d]\r\n")
+                                               .arg(next[0])
+                                               .arg(next[1])
+                                               .arg(next[2])));
+    }
+
+    void resultFilesThatAreNoneToGoOn() {
+        SessionFixture s;
+        session::CrashProgress progress;
+        // Absent: nothing to go on with, and no fault.
+        QVERIFY(!session::CrashResults::readProgress(s.path(kResultFile), 10, progress));
+        QVERIFY(!progress.next);
+        QCOMPARE(progress.wholeBytes, 0);
+        // Lines of another kind are counted, not taken for steps.
+        s.writeFile(kResultFile, "notes\r\n\r\n" + gbk(resultLine(1, 1, 1)).left(8));
+        QVERIFY(!session::CrashResults::readProgress(s.path(kResultFile), 10, progress));
+        QVERIFY(!progress.next);
+        QCOMPARE(progress.otherLines, 1);
+        QCOMPARE(progress.tornBytes, 8);
+        // A folder of that name cannot be read.
+        SessionFixture t;
+        QVERIFY(QDir(t.dir()).mkdir(kResultFile));
+        QVERIFY(session::CrashResults::readProgress(t.path(kResultFile), 10, progress));
     }
 
     void onTheUsbLinkOnlyStepsByHand() {

@@ -192,6 +192,50 @@ private slots:
                  gbk(QStringLiteral("循环序号： 1    文本序号： 1    控制标记序号： 1\r\n")));
     }
 
+    // A result line read back gives the counters its step left behind; any
+    // other line, or numbers out of their range, give nothing.
+    void resultLinesReadBack_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("tagStep");
+        QTest::addColumn<int>("textIndex");
+        QTest::addColumn<qint64>("loopIndex");
+        const auto line = [](qint64 l, int t, int v) {
+            return QStringLiteral("循环序号： %1    文本序号： %2    控制标记序号： %3")
+                .arg(l)
+                .arg(t)
+                .arg(v);
+        };
+        QTest::newRow("first step") << line(1, 1, 1) << 1 << 0 << qint64(0);
+        QTest::newRow("a text's last variant") << line(1, 1, 14) << 0 << 1 << qint64(0);
+        QTest::newRow("a loop's last step") << line(7, 10, 14) << 0 << 0 << qint64(7);
+        QTest::newRow("far into a run") << line(4711, 3, 9) << 9 << 2 << qint64(4710);
+        QTest::newRow("variant 15") << line(1, 1, 15) << -1 << 0 << qint64(0);
+        QTest::newRow("text 0") << line(1, 0, 1) << -1 << 0 << qint64(0);
+        QTest::newRow("text 11") << line(1, 11, 1) << -1 << 0 << qint64(0);
+        QTest::newRow("loop 0") << line(0, 1, 1) << -1 << 0 << qint64(0);
+        QTest::newRow("cut off") << line(1, 1, 1).chopped(6) << -1 << 0 << qint64(0);
+        QTest::newRow("with its line break")
+            << line(1, 1, 1) + QStringLiteral("\r\n") << -1 << 0 << qint64(0);
+        QTest::newRow("a verdict") << QStringLiteral("芯片死机：2026-12-08 01:02:03，无回传 66 秒")
+                                   << -1 << 0 << qint64(0);
+    }
+    void resultLinesReadBack() {
+        QFETCH(QString, line);
+        QFETCH(int, tagStep);
+        QFETCH(int, textIndex);
+        QFETCH(qint64, loopIndex);
+        const auto after = countersAfterResultLine(line);
+        QCOMPARE(after.has_value(), tagStep >= 0);
+        if (!after)
+            return;
+        QCOMPARE(after->tagStep, tagStep);
+        QCOMPARE(after->textIndex, textIndex);
+        QCOMPARE(after->loopIndex, loopIndex);
+        // The next step's line is the one after it.
+        const CrashStep next = planCrashStep(*after, QString());
+        QCOMPARE(countersAfterResultLine(next.resultLine.chopped(2))->tagStep, next.next.tagStep);
+    }
+
     void readingCrashTexts() {
         QTemporaryDir dir;
         const QString missing = dir.filePath(crashTextFileName(2));
