@@ -101,6 +101,16 @@ constexpr std::array kOptions{
     OptionRow{"timing", "Write the reply times of every frame to FILE (CSV).", "FILE"},
     OptionRow{"report", "Write the report page of the run's capture to FILE (HTML).", "FILE"},
     OptionRow{"quiet", "No progress line on standard error.", nullptr},
+    OptionRow{"resume",
+              "crash-test: go on with the step after the last one in the result file, and "
+              "append to it.",
+              nullptr},
+    OptionRow{"on-hang",
+              "Run COMMAND at each hang verdict and recovery (/bin/sh -c; cmd /c on Windows), "
+              "with QAV7120_EVENT, QAV7120_LINE and more in its environment.",
+              "COMMAND"},
+    OptionRow{"on-hang-timeout", "Kill an --on-hang command still running after TIME; 30s.",
+              "TIME"},
 };
 
 // Reads the options of a parsed command line into RunOptions; each step
@@ -116,6 +126,8 @@ public:
     Fault text();
     Fault times();
     Fault reports();
+    Fault resume();
+    Fault onHang();
 
 private:
     bool isSet(const char* name) const { return p_.isSet(QLatin1String(name)); }
@@ -250,6 +262,32 @@ OptionReader::Fault OptionReader::reports() {
     return std::nullopt;
 }
 
+OptionReader::Fault OptionReader::resume() {
+    o_.resume = isSet("resume");
+    if (o_.resume && o_.test != Test::CrashTest)
+        return QStringLiteral("--resume goes on with a crash test; %1 has no result file")
+            .arg(testName(o_.test));
+    return std::nullopt;
+}
+
+OptionReader::Fault OptionReader::onHang() {
+    if (isSet("on-hang")) {
+        o_.onHang = value("on-hang");
+        if (o_.onHang.trimmed().isEmpty())
+            return QStringLiteral("--on-hang: a command to run");
+    }
+    if (isSet("on-hang-timeout")) {
+        if (!isSet("on-hang"))
+            return QStringLiteral("--on-hang-timeout belongs to --on-hang");
+        const auto ms = parseDuration(value("on-hang-timeout"));
+        if (!ms || *ms > std::numeric_limits<int>::max())
+            return QStringLiteral("--on-hang-timeout %1: a time such as 30s or 5m")
+                .arg(value("on-hang-timeout"));
+        o_.onHangTimeoutMs = int(*ms);
+    }
+    return std::nullopt;
+}
+
 // A file named by the option, made absolute; left alone when not given.
 OptionReader::Fault OptionReader::path(const char* name, QString& into) const {
     if (!isSet(name))
@@ -309,8 +347,9 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments, const QString& 
             return result;
         }
     OptionReader read(parser, startDir, result.options);
-    for (auto step : {&OptionReader::test, &OptionReader::link, &OptionReader::text,
-                      &OptionReader::times, &OptionReader::reports})
+    for (auto step :
+         {&OptionReader::test, &OptionReader::link, &OptionReader::text, &OptionReader::times,
+          &OptionReader::reports, &OptionReader::resume, &OptionReader::onHang})
         if (const auto fault = (read.*step)()) {
             result.text = *fault;
             return result;

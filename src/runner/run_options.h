@@ -43,6 +43,9 @@ struct RunOptions {
     QString timingPath;
     QString reportPath; // the report page of the run's capture
     bool quiet = false;
+    bool resume = false;          // the crash test goes on where its result file ends
+    QString onHang;               // run at each verdict and recovery; empty when not given
+    int onHangTimeoutMs = 30'000; // after which the command is killed
 };
 
 struct ParsedCommandLine {

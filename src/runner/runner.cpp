@@ -4,6 +4,7 @@
 #include "link/hid_bridge.h"
 #include "protocol/frame.h"
 #include "session/console_session.h"
+#include "session/crash_results.h"
 #include "session/run_step.h"
 #include "synthesis/conversion_table.h"
 #include "synthesis/gbk_text.h"
@@ -47,9 +48,11 @@ session::ConsoleSession::Options sessionOptions(const RunOptions& run) {
 Runner::Runner(RunOptions options, std::unique_ptr<link::HidBridge> bridge, Terminal& terminal,
                std::FILE* summaryOut, QObject* parent)
     : QObject(parent), options_(std::move(options)), terminal_(terminal), summaryOut_(summaryOut),
-      sink_(terminal), session_(std::make_unique<session::ConsoleSession>(
-                           sink_, std::move(bridge), sessionOptions(options_))),
+      sink_(terminal), bridge_(std::move(bridge)),
       matcher_([this](const FrameTiming& t) { onSettled(t); }) {
+    if (!options_.onHang.isEmpty())
+        onHang_ =
+            std::make_unique<EventCommand>(options_.onHang, options_.onHangTimeoutMs, terminal_);
     duration_.setSingleShot(true);
     linkWait_.setSingleShot(true);
     idleWait_.setSingleShot(true);
@@ -98,6 +101,9 @@ std::optional<QString> Runner::checkFiles() {
             return QStringLiteral("the crash test needs %1 to %2 in %3; missing or unreadable: %4")
                 .arg(tools::crashTextFileName(0), tools::crashTextFileName(tools::kCrashTexts - 1),
                      options_.folder, missing.join(QStringLiteral(", ")));
+        if (options_.resume)
+            if (auto why = readResume())
+                return why;
     }
     if (usesSendText())
         if (auto why = readSendText())
@@ -116,6 +122,41 @@ std::optional<QString> Runner::checkFiles() {
     if (!options_.timingPath.isEmpty())
         if (auto why = csv_.open(options_.timingPath))
             return QStringLiteral("--timing %1: %2").arg(options_.timingPath, *why);
+    return std::nullopt;
+}
+
+// --resume: the crash test goes on after the result file's last step line,
+// and the run's counts go on from the file's. A file with nothing of a crash
+// test in it is left alone.
+std::optional<QString> Runner::readResume() {
+    const QString path = QDir::toNativeSeparators(
+        QDir(options_.folder).filePath(QString::fromUtf8(session::WorkFolder::kCrashResultFile)));
+    session::CrashProgress progress;
+    if (const auto why = session::CrashResults::readProgress(path, kHangLinesKept, progress))
+        return QStringLiteral("--resume: %1: %2").arg(path, *why);
+    if (!progress.next &&
+        (progress.otherLines > 0 || progress.hangs > 0 || !progress.verdicts.isEmpty()))
+        return QStringLiteral("--resume: %1 has no step line of a crash test; it is left as it is")
+            .arg(path);
+    if (progress.tornBytes > 0)
+        terminal_.message(QStringLiteral("--resume: the last line of %1 was cut off (%2 bytes) "
+                                         "and is dropped; the test goes on after the line "
+                                         "before it")
+                              .arg(path)
+                              .arg(progress.tornBytes));
+    if (!progress.next) {
+        terminal_.message(
+            QStringLiteral("--resume: no step in %1 yet; the test starts at step 1").arg(path));
+        return std::nullopt;
+    }
+    crashResume_ = session::SessionOptions::CrashResume{*progress.next, progress.wholeBytes};
+    resumedAfter_ = progress.lastStep;
+    steps_ = progress.steps;
+    hangs_ = progress.hangs;
+    hangLines_ = progress.verdicts;
+    terminal_.message(QStringLiteral("--resume: going on after step %1, %2")
+                          .arg(progress.steps)
+                          .arg(progress.lastStep));
     return std::nullopt;
 }
 
@@ -162,6 +203,9 @@ void Runner::start() {
         return endEarly(kFileProblem,
                         QStringLiteral("cannot work in the folder %1").arg(options_.folder));
 
+    session::SessionOptions sessionSetup = sessionOptions(options_);
+    sessionSetup.crashResume = crashResume_;
+    session_ = std::make_unique<session::ConsoleSession>(sink_, std::move(bridge_), sessionSetup);
     session_->openWorkFolder(options_.folder);
     if (usesSendText() && sendText_.isEmpty())
         session_->loadInitialText();
@@ -220,6 +264,16 @@ void Runner::startTest() {
     using Sequence = session::ConsoleSession::Sequence;
     switch (options_.test) {
     case Test::CrashTest:
+        if (crashResume_) {
+            // The earlier run's hangs stay failures of this one.
+            junit_.beginCase(QStringLiteral("before the resume: steps 1 to %1").arg(steps_), 0);
+            for (const QString& line : std::as_const(hangLines_)) {
+                if (session::CrashResults::isHangLine(line))
+                    junit_.addFailure(line, line + QStringLiteral("\n(before the resume)"));
+                else
+                    junit_.recovered(line);
+            }
+        }
         session_->crashStep();
         break;
     case Test::ContinuousPlay:
@@ -309,12 +363,33 @@ void Runner::onHang(const QString& line) {
         hangLines_ << line;
     junit_.addFailure(line, line + QStringLiteral("\nthe last frames before it:\n") +
                                 recent_.lines().join(u'\n'));
+    announce(QStringLiteral("hang"), line);
 }
 
 void Runner::onRecovery(const QString& line) {
     if (hangLines_.size() < kHangLinesKept)
         hangLines_ << line;
     junit_.recovered(line);
+    announce(QStringLiteral("recovered"), line);
+}
+
+// --on-hang: the word goes out now; the run does not wait for it.
+void Runner::announce(const QString& event, const QString& line) {
+    if (!onHang_)
+        return;
+    onHang_->run({
+        {QStringLiteral("QAV7120_EVENT"), event},
+        {QStringLiteral("QAV7120_LINE"), line},
+        {QStringLiteral("QAV7120_TEST"), testName(options_.test)},
+        {QStringLiteral("QAV7120_PORT"), options_.usb ? QStringLiteral("USB") : options_.port},
+        {QStringLiteral("QAV7120_DEVICE"), device_},
+        {QStringLiteral("QAV7120_STEP"), QString::number(steps_)},
+        {QStringLiteral("QAV7120_STEP_NAME"), stepName_},
+        {QStringLiteral("QAV7120_HANGS"), QString::number(hangs_)},
+        {QStringLiteral("QAV7120_CAPTURE"),
+         QDir::toNativeSeparators(session_->status().capturePath)},
+        {QStringLiteral("QAV7120_FOLDER"), QDir::toNativeSeparators(options_.folder)},
+    });
 }
 
 void Runner::onSettled(const FrameTiming& timing) {

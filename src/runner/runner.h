@@ -11,10 +11,12 @@
 
 #include "report/percentiles.h"
 #include "report/recent_traffic.h"
+#include "runner/event_command.h"
 #include "runner/frame_timing.h"
 #include "runner/junit_report.h"
 #include "runner/run_options.h"
 #include "runner/terminal.h"
+#include "session/console_session.h"
 #include "session/text_buffer.h"
 
 #include <QDateTime>
@@ -29,7 +31,6 @@ namespace qav::link {
 class HidBridge;
 }
 namespace qav::session {
-class ConsoleSession;
 struct RunStep;
 } // namespace qav::session
 
@@ -71,6 +72,7 @@ private:
     // runner.cpp
     std::optional<QString> checkFiles();
     std::optional<QString> readSendText();
+    std::optional<QString> readResume();
     bool openLink();
     void connectSession();
     void startTest();
@@ -81,6 +83,7 @@ private:
     void onHang(const QString& line);
     void onRecovery(const QString& line);
     void onSettled(const FrameTiming& timing);
+    void announce(const QString& event, const QString& line);
     qint64 now() const { return clock_.elapsed(); }
     bool usesSendText() const;
     // runner_end.cpp
@@ -97,7 +100,11 @@ private:
     Terminal& terminal_;
     std::FILE* summaryOut_;
     TerminalMessageSink sink_;
+    std::unique_ptr<link::HidBridge> bridge_; // until the session takes it
     std::unique_ptr<session::ConsoleSession> session_;
+    std::optional<session::SessionOptions::CrashResume> crashResume_;
+    QString resumedAfter_; // the result file's last step line, with --resume
+    std::unique_ptr<EventCommand> onHang_;
     QString sendText_; // from --say or --text
     QString device_;   // the serial device the port opened
 

@@ -121,6 +121,15 @@ void Runner::complete() {
     const QByteArray text = summary(written).toUtf8();
     std::fwrite(text.constData(), 1, std::size_t(text.size()), summaryOut_);
     std::fflush(summaryOut_);
+    // The last word of a run still goes out: the program ends when the
+    // commands under way have, each within its time limit.
+    if (onHang_ && onHang_->running() > 0) {
+        terminal_.message(QStringLiteral("waiting for %1 --on-hang command(s) to end, at most %2 s")
+                              .arg(onHang_->running())
+                              .arg(double(onHang_->timeoutMs()) / 1000));
+        connect(onHang_.get(), &EventCommand::idle, this, [this] { emit ended(exitCode_); });
+        return;
+    }
     emit ended(exitCode_);
 }
 
@@ -153,6 +162,8 @@ QString Runner::summary(const QStringList& written) const {
     QString s = QStringLiteral("qav7120-run %1: %2, exit %3\n")
                     .arg(testName(options_.test), seconds(elapsed))
                     .arg(exitCode_);
+    if (!resumedAfter_.isEmpty())
+        s += QStringLiteral("resumed after: %1\n").arg(resumedAfter_);
     s += QStringLiteral("steps: %1\n").arg(steps_);
     s += QStringLiteral("hangs: %1\n").arg(hangs_);
     for (const QString& line : hangLines_)

@@ -5,6 +5,7 @@
 #include "common/log_helpers.h"
 #include "common/tshark_helpers.h"
 #include "junit_helpers.h"
+#include "report/capture_reader.h"
 #include "tools/script_frames.h"
 
 #include <QDateTime>
@@ -81,6 +82,20 @@ public:
         const qsizetype at = log.lastIndexOf(heading);
         return at < 0 ? QString() : log.mid(at + heading.size());
     }
+    // What record.sh wrote for the event: the time it ran, then the
+    // variables; it must have run exactly once.
+    QStringList eventRecord(const QString& event) const {
+        const QStringList files =
+            QDir(path()).entryList({QStringLiteral("event-%1.*").arg(event)}, QDir::Files);
+        if (files.size() != 1) {
+            qWarning("%lld records of %s", qlonglong(files.size()), qPrintable(event));
+            return {};
+        }
+        QStringList lines = QString::fromUtf8(read(files.first())).split(u'\n');
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
     QStringList journals() const {
         return QDir(path()).entryList({QStringLiteral("LOG-journal-*")}, QDir::Files);
     }
@@ -123,6 +138,23 @@ private:
     QProcess process_;
     QString out_, err_;
 };
+
+// The time of the first event of the capture that starts with lead, in
+// seconds since 1970; 0 when there is none.
+double eventTime(const QString& capture, const QString& lead) {
+    QFile file(capture);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    report::CaptureReader reader(file);
+    if (reader.start())
+        return 0;
+    report::CapturedPacket packet;
+    while (reader.next(packet))
+        if (packet.kind == worklog::PacketKind::Event &&
+            QString::fromUtf8(packet.data).startsWith(lead))
+            return double(packet.micros) / 1e6;
+    return 0;
+}
 
 JUnitSuite readReport(const Folder& folder, const QString& name = QStringLiteral("out.xml")) {
     QString fault;
@@ -193,9 +225,16 @@ private slots:
         QVERIFY(run.out().contains(QStringLiteral("steps: %1\nhangs: 0\n").arg(results.size())));
     }
 
+    // --on-hang's command runs once at the verdict and once at the recovery,
+    // with what they concern; the hang's never ends and holds nothing.
     void aHangIsAFailureAndTheRunGoesOn() {
         Folder folder;
         folder.writeCrashTexts();
+        folder.write(u"record.sh"_qs,
+                     "f=\"$QAV7120_FOLDER/event-$QAV7120_EVENT\"\n"
+                     "{ date +%s.%N; env | grep '^QAV7120_' | sort; } > \"$f.$$\"\n"
+                     "[ \"$QAV7120_EVENT\" = hang ] && exec sleep 600\n"
+                     "echo recorded\n");
         EmulatorProcess chip(folder.path(), 50, true, 1,
                              {u"--hang-after"_qs, u"3"_qs, u"--recover-after"_qs, u"9"_qs});
         QVERIFY(chip.ready());
@@ -203,9 +242,10 @@ private slots:
         // The verdict comes 0.5 s + two query waits of 3 s after the chip's
         // last byte, the power cycle 9 s after the hang, and the next hang
         // (three texts later) would be judged after the run's 13 s.
-        Runner run(folder, {u"crash-test"_qs, u"--duration"_qs, u"13s"_qs, u"--silence"_qs,
-                            u"0.5"_qs, u"--junit"_qs, u"out.xml"_qs, u"--report"_qs,
-                            u"report.html"_qs, u"--quiet"_qs});
+        Runner run(folder,
+                   {u"crash-test"_qs, u"--duration"_qs, u"13s"_qs, u"--silence"_qs, u"0.5"_qs,
+                    u"--junit"_qs, u"out.xml"_qs, u"--report"_qs, u"report.html"_qs, u"--quiet"_qs,
+                    u"--on-hang"_qs, u"sh record.sh"_qs, u"--on-hang-timeout"_qs, u"8s"_qs});
         QCOMPARE(run.exitCode(), 1);
 
         const QStringList results = folder.results();
@@ -239,6 +279,37 @@ private slots:
         QVERIFY(page.contains(u"<td class=\"verdict\">"_qs + results[3] + u"</td>"_qs));
         QVERIFY(page.contains(u"<td class=\"recovery\">"_qs + results[4] + u"</td>"_qs));
         QVERIFY(run.out().contains(u"report.html"_qs));
+
+        const QStringList hangEvent = folder.eventRecord(u"hang"_qs);
+        const QStringList backEvent = folder.eventRecord(u"recovered"_qs);
+        const QStringList captures =
+            QDir(folder.path()).entryList({QStringLiteral("LOG-capture-*.pcapng")}, QDir::Files);
+        QCOMPARE(captures.size(), 1);
+        // The device is whatever COM1 leads to.
+        QStringList variables = hangEvent.mid(1);
+        QVERIFY(variables.size() > 2 && variables[1].startsWith(u"QAV7120_DEVICE=/"_qs));
+        variables.removeAt(1);
+        QCOMPARE(variables,
+                 QStringList({u"QAV7120_CAPTURE="_qs + folder.file(captures.first()),
+                              u"QAV7120_EVENT=hang"_qs, u"QAV7120_FOLDER="_qs + folder.path(),
+                              u"QAV7120_HANGS=1"_qs, u"QAV7120_LINE="_qs + results[3],
+                              u"QAV7120_PORT=COM1"_qs, u"QAV7120_STEP=3"_qs,
+                              u"QAV7120_STEP_NAME=死机测试 循环 1 文本 1 控制标记 3"_qs,
+                              u"QAV7120_TEST=crash-test"_qs}));
+        QVERIFY(backEvent.contains(u"QAV7120_EVENT=recovered"_qs));
+        QVERIFY(backEvent.contains(u"QAV7120_LINE="_qs + results[4]));
+        // Within a second of the verdict in the capture.
+        const double verdictAt = eventTime(folder.file(captures.first()), u"芯片死机："_qs);
+        const double ranAt = hangEvent.value(0).toDouble();
+        QVERIFY2(ranAt >= verdictAt && ranAt - verdictAt < 1.0,
+                 qPrintable(QStringLiteral("%1 s after the verdict").arg(ranAt - verdictAt)));
+        // The hang's command slept through the recovery and was killed at its
+        // limit; the recovery's ended by itself.
+        QVERIFY(backEvent.value(0).toDouble() < ranAt + 8);
+        QVERIFY(run.err().contains(u"on-hang: recorded\n"_qs));
+        QVERIFY2(run.err().contains(
+                     u"on-hang: the command for hang was still running after 8 s and is killed"_qs),
+                 qPrintable(run.err()));
     }
 
     void aSignalStopsTheRunAndKeepsTheLog() {
@@ -423,6 +494,90 @@ private slots:
         QVERIFY(block.endsWith(u"<---- 返回：4F  芯片空闲\r\n\r\n"_qs));
     }
 
+    // A crash test killed as a power cut would end it, then started again
+    // with --resume: the result file reads as one run, without a gap or a
+    // repeat, whether or not the kill left half a line behind.
+    void aKilledCrashTestGoesOnWithTheNextStep_data() {
+        QTest::addColumn<bool>("torn");
+        QTest::newRow("killed between lines") << false;
+        QTest::newRow("killed within a line") << true;
+    }
+    void aKilledCrashTestGoesOnWithTheNextStep() {
+        QFETCH(bool, torn);
+        Folder folder;
+        folder.writeCrashTexts();
+        EmulatorProcess chip(folder.path(), 50);
+        QVERIFY(chip.ready());
+        qsizetype killedAt = 0;
+        {
+            Runner first(folder, {u"crash-test"_qs, u"--quiet"_qs});
+            QTRY_VERIFY_WITH_TIMEOUT(folder.results().size() >= 5, 20000);
+            first.process().kill();
+            QVERIFY(first.process().waitForFinished(5000));
+            killedAt = folder.results().size();
+        }
+        QCOMPARE(folder.results(), firstResultLines(killedAt));
+        if (torn) {
+            QFile file(folder.file(kResultFile));
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(gbk(resultLine(1, 1, 14)).left(11));
+        }
+
+        Runner again(folder, {u"crash-test"_qs, u"--resume"_qs, u"--duration"_qs, u"3s"_qs,
+                              u"--junit"_qs, u"out.xml"_qs, u"--quiet"_qs});
+        QCOMPARE(again.exitCode(), 0);
+        const QStringList results = folder.results();
+        QVERIFY2(results.size() > killedAt + 2, qPrintable(QString::number(results.size())));
+        QCOMPARE(results, firstResultLines(results.size()));
+        QVERIFY2(again.err().contains(QStringLiteral("going on after step %1, %2")
+                                          .arg(killedAt)
+                                          .arg(results[killedAt - 1])),
+                 qPrintable(again.err()));
+        QCOMPARE(again.err().contains(u"was cut off (11 bytes)"_qs), torn);
+        QVERIFY(again.out().contains(QStringLiteral("resumed after: %1\nsteps: %2\nhangs: 0\n")
+                                         .arg(results[killedAt - 1])
+                                         .arg(results.size())));
+        // The new run's first frame is the next step's.
+        const QList<QByteArray> frames = loggedFrames(folder.lastLogBlock());
+        const qsizetype k = killedAt; // the index of the step after the kill
+        const QString header = QStringLiteral("[d][g1][s10] %1- %2- %3[g0][d]")
+                                   .arg(k / 140 + 1)
+                                   .arg(k / 14 % 10 + 1)
+                                   .arg(k % 14 + 1);
+        QVERIFY2(frames.first().mid(5).startsWith(gbk(header)),
+                 qPrintable(gbkText(frames.first().mid(5, 40))));
+        const JUnitSuite suite = readReport(folder);
+        QCOMPARE(suite.property(u"steps"_qs), QString::number(results.size()));
+        QCOMPARE(suite.cases.first().name,
+                 QStringLiteral("before the resume: steps 1 to %1").arg(killedAt));
+    }
+
+    // The hangs of the run before the resume stay the run's own.
+    void resumingCountsTheEarlierHangs() {
+        Folder folder;
+        folder.writeCrashTexts();
+        const QString hang = u"芯片死机：2026-12-08 01:02:03，无回传 66 秒，"
+                             "死机测试 循环 1 文本 1 控制标记 3"_qs;
+        const QString back = u"芯片已恢复：2026-12-08 01:05:00，无回传 240 秒"_qs;
+        folder.write(kResultFile, gbk(firstResultLines(3).join(u"\r\n"_qs) + u"\r\n"_qs + hang +
+                                      u"\r\n"_qs + back + u"\r\n"_qs));
+        EmulatorProcess chip(folder.path(), 50);
+        QVERIFY(chip.ready());
+        Runner run(folder, {u"crash-test"_qs, u"--resume"_qs, u"--duration"_qs, u"2s"_qs,
+                            u"--junit"_qs, u"out.xml"_qs, u"--quiet"_qs});
+        QCOMPARE(run.exitCode(), 1); // the run had a hang
+        const QStringList results = folder.results();
+        const QStringList expected =
+            firstResultLines(3) + QStringList{hang, back, resultLine(1, 1, 4)};
+        QCOMPARE(results.mid(0, 6), expected);
+        QVERIFY2(run.out().contains(QStringLiteral("hangs: 1\n  %1\n  %2\n").arg(hang, back)),
+                 qPrintable(run.out()));
+        const JUnitSuite suite = readReport(folder);
+        QCOMPARE(suite.property(u"hangs"_qs), u"1"_qs);
+        QCOMPARE(suite.count(u"failure"_qs), 1);
+        QCOMPARE(suite.cases.first().problems.value(0).message, hang);
+    }
+
     void usageErrorsAndMissingFiles() {
         Folder folder;
         { // A bad option: nothing is touched.
@@ -459,6 +614,22 @@ private slots:
             Runner noText(folder, {u"speak"_qs}); // the initial text file is not there
             QCOMPARE(noText.exitCode(), 4);
             QVERIFY(noText.err().contains(u"初始默认文本.txt"_qs));
+        }
+        { // Nothing of a crash test to go on with: the file stays as it is.
+            folder.writeCrashTexts();
+            folder.write(kResultFile, "my notes\r\n");
+            Runner run(folder, {u"crash-test"_qs, u"--resume"_qs});
+            QCOMPARE(run.exitCode(), 4);
+            QVERIFY2(run.err().contains(u"has no step line of a crash test"_qs),
+                     qPrintable(run.err()));
+            QCOMPARE(folder.read(kResultFile), QByteArray("my notes\r\n"));
+            Runner other(folder, {u"speak"_qs, u"--say"_qs, u"a"_qs, u"--resume"_qs});
+            QCOMPARE(other.exitCode(), 2);
+            Runner blank(folder, {u"crash-test"_qs, u"--on-hang"_qs, u" "_qs});
+            QCOMPARE(blank.exitCode(), 2);
+            Runner limit(folder, {u"crash-test"_qs, u"--on-hang-timeout"_qs, u"5s"_qs});
+            QCOMPARE(limit.exitCode(), 2);
+            QVERIFY(limit.err().contains(u"--on-hang-timeout belongs to --on-hang"_qs));
         }
         { // A port that is not there.
             Runner run(folder, {u"speak"_qs, u"--say"_qs, u"a"_qs, u"--port"_qs, u"tty-gone"_qs,
