@@ -19,6 +19,20 @@ QString leadOf(const char* form) {
     return text.left(text.indexOf(QStringLiteral("%1")));
 }
 
+// Why the name cannot be the result file: a folder, or a pipe or device,
+// which would make the run wait for its other end.
+std::optional<QString> notAResultFile(const QString& path) {
+    switch (worklog::kindOf(path)) {
+    case worklog::FileKind::Missing:
+    case worklog::FileKind::Plain:
+        return std::nullopt;
+    case worklog::FileKind::Directory:
+        return worklog::errorText(worklog::isDirectoryError());
+    default:
+        return QString::fromLatin1(kNotAFile);
+    }
+}
+
 void takeLine(const QByteArray& bytes, qsizetype keptVerdicts, CrashProgress& progress) {
     QByteArray line = bytes;
     while (line.endsWith('\n') || line.endsWith('\r'))
@@ -52,16 +66,10 @@ bool CrashResults::isRecoveryLine(const QString& line) {
 std::optional<QString> CrashResults::readProgress(const QString& path, qsizetype keptVerdicts,
                                                   CrashProgress& progress) {
     progress = {};
-    switch (worklog::kindOf(path)) {
-    case worklog::FileKind::Missing:
+    if (auto why = notAResultFile(path))
+        return why;
+    if (worklog::kindOf(path) == worklog::FileKind::Missing)
         return std::nullopt;
-    case worklog::FileKind::Plain:
-        break;
-    case worklog::FileKind::Directory:
-        return worklog::errorText(worklog::isDirectoryError());
-    default:
-        return QString::fromLatin1(kNotAFile);
-    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return file.errorString();
@@ -94,16 +102,8 @@ std::optional<QString> CrashResults::open(const QString& path, std::optional<qin
         sync_->letGo(std::exchange(file_, nullptr));
     sync_->setFile(nullptr);
     path_ = path;
-    // Not a pipe: opening one would wait for a reader, and the run with it.
-    switch (worklog::kindOf(path)) {
-    case worklog::FileKind::Missing:
-    case worklog::FileKind::Plain:
-        break;
-    case worklog::FileKind::Directory:
-        return worklog::errorText(worklog::isDirectoryError());
-    default:
-        return QString::fromLatin1(kNotAFile);
-    }
+    if (auto why = notAResultFile(path))
+        return why;
     const worklog::FileHandle fd = worklog::openForAppend(path, !keepBytes);
     if (fd == worklog::kNoFile)
         return worklog::errorText(worklog::lastFileError());

@@ -43,10 +43,10 @@ def result_line(i):
 class Chip:
     """The emulator in a folder, its trace collected line by line."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, faults=()):
         self.lines = []
         self.process = subprocess.Popen(
-            [EMULATOR, "--dir", str(folder), "--time-scale", "50"],
+            [EMULATOR, "--dir", str(folder), "--time-scale", "50", *faults],
             stdout=subprocess.PIPE, text=True, encoding="utf-8")
         threading.Thread(target=self._collect, daemon=True).start()
 
@@ -66,10 +66,20 @@ class Chip:
 @pytest.fixture
 def bench(tmp_path):
     """A working folder with the ten crash texts, the chip on Wine's COM1."""
+    yield from serve_chip(tmp_path)
+
+
+@pytest.fixture
+def hanging_bench(tmp_path):
+    """As bench, with a chip that hangs at its third text and is back 9 s later."""
+    yield from serve_chip(tmp_path, ["--hang-after", "3", "--recover-after", "9"])
+
+
+def serve_chip(tmp_path, faults=()):
     for i in range(1, 11):
         text = "测试{:02d}".format(i)
         (tmp_path / "死机测试文本{:02d}.txt".format(i)).write_bytes(text.encode("gbk"))
-    chip = Chip(tmp_path)
+    chip = Chip(tmp_path, faults)
     try:
         deadline = time.monotonic() + 10
         while not (tmp_path / "COM1").is_symlink():
@@ -206,3 +216,44 @@ def test_ctrl_c_ends_the_run(bench):
     assert run.returncode == 130, (out + err).decode("utf-8", "replace")
     assert "qav7120-run: stopped by SIGINT" in err.decode("utf-8", "replace")
     assert (folder / "LOG.txt").read_bytes().decode("gbk").endswith(STOP_ENTRY + "\r\n")
+
+
+def test_on_hang_and_resume(hanging_bench):
+    """--on-hang runs its command through cmd at the verdict and at the
+    recovery; --resume then goes on after the last step, the hang counted."""
+    folder, _ = hanging_bench
+    first = subprocess.run(
+        [WINE_RUN, str(BIN / "qav7120-run.exe"), "crash-test", "--port", "COM1",
+         "--duration", "16s", "--silence", "0.5", "--quiet", "--on-hang",
+         "echo %QAV7120_EVENT% %QAV7120_STEP% %QAV7120_PORT%>> events.txt"],
+        cwd=folder, env=ENV, capture_output=True, timeout=300)
+    assert first.returncode == 1, (first.stdout + first.stderr).decode("utf-8", "replace")
+    # A hang at the third text, its recovery, and again three texts later
+    # when the run lasts long enough: once per event, in turn.
+    events = (folder / "events.txt").read_text().splitlines()
+    assert events[:2] == ["hang 3 COM1", "recovered 3 COM1"], events
+    assert all(re.fullmatch(("hang" if i % 2 == 0 else "recovered") + r" \d+ COM1", event)
+               for i, event in enumerate(events)), events
+
+    path = folder / "死机测试文本-测试结果.txt"
+    before = path.read_bytes().decode("gbk").split("\r\n")
+    assert before.pop() == ""
+    again = subprocess.run(
+        [WINE_RUN, str(BIN / "qav7120-run.exe"), "crash-test", "--port", "COM1",
+         "--duration", "3s", "--resume", "--quiet"],
+        cwd=folder, env=ENV, capture_output=True, timeout=300)
+    assert again.returncode == 1, (again.stdout + again.stderr).decode("utf-8", "replace")
+    after = path.read_bytes().decode("gbk").split("\r\n")
+    assert after.pop() == ""
+    assert after[:len(before)] == before and len(after) > len(before)
+    steps = [line for line in after if line.startswith("循环序号")]
+    assert steps == [result_line(i) for i in range(len(steps))]
+    verdicts = [line for line in after if not line.startswith("循环序号")]
+    assert [line.split("：")[0] for line in verdicts] == \
+        ["芯片死机" if i % 2 == 0 else "芯片已恢复" for i in range(len(verdicts))]
+    assert len(verdicts) >= len(events)
+    hangs = sum(1 for line in verdicts if line.startswith("芯片死机"))
+    out = again.stdout.decode("utf-8").replace("\r\n", "\n")
+    last_step = [line for line in before if line.startswith("循环序号")][-1]
+    assert "resumed after: " + last_step + "\n" in out, out
+    assert "\nhangs: {}\n".format(hangs) in out, out
