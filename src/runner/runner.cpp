@@ -129,10 +129,11 @@ std::optional<QString> Runner::checkFiles() {
 // and the run's counts go on from the file's. A file with nothing of a crash
 // test in it is left alone.
 std::optional<QString> Runner::readResume() {
-    const QString path = QDir::toNativeSeparators(
-        QDir(options_.folder).filePath(QString::fromUtf8(session::WorkFolder::kCrashResultFile)));
+    const QString file =
+        QDir(options_.folder).filePath(QString::fromUtf8(session::WorkFolder::kCrashResultFile));
+    const QString path = QDir::toNativeSeparators(file);
     session::CrashProgress progress;
-    if (const auto why = session::CrashResults::readProgress(path, kHangLinesKept, progress))
+    if (const auto why = session::CrashResults::readProgress(file, kHangLinesKept, progress))
         return QStringLiteral("--resume: %1: %2").arg(path, *why);
     if (!progress.next &&
         (progress.otherLines > 0 || progress.hangs > 0 || !progress.verdicts.isEmpty()))

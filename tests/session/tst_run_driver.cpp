@@ -217,6 +217,12 @@ private slots:
                                     .arg(waits[i])));
             late << gap - waits[i];
         }
+        qInfo("frame starts, ms after the one before: %s", qPrintable([&] {
+                  QStringList gaps;
+                  for (int i = 0; i < 7; ++i)
+                      gaps << QString::number(at[i + 1] - at[i]);
+                  return gaps.join(QStringLiteral(", "));
+              }()));
         std::sort(late.begin(), late.end());
         QVERIFY2(late[3] <= 30,
                  qPrintable(QStringLiteral("frames start a median %1 ms late").arg(late[3])));
