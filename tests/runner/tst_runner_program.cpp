@@ -524,9 +524,12 @@ private slots:
             file.write(gbk(resultLine(1, 1, 14)).left(11));
         }
 
-        Runner again(folder, {u"crash-test"_qs, u"--resume"_qs, u"--duration"_qs, u"3s"_qs,
-                              u"--junit"_qs, u"out.xml"_qs, u"--quiet"_qs});
+        // A healthy chip: nothing for --on-hang to say.
+        Runner again(folder,
+                     {u"crash-test"_qs, u"--resume"_qs, u"--duration"_qs, u"3s"_qs, u"--junit"_qs,
+                      u"out.xml"_qs, u"--quiet"_qs, u"--on-hang"_qs, u"touch fired"_qs});
         QCOMPARE(again.exitCode(), 0);
+        QVERIFY(!folder.exists(u"fired"_qs));
         const QStringList results = folder.results();
         QVERIFY2(results.size() > killedAt + 2, qPrintable(QString::number(results.size())));
         QCOMPARE(results, firstResultLines(results.size()));
