@@ -8,7 +8,9 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTimeZone>
 #include <ctime>
 
@@ -81,6 +83,14 @@ inline void writeCrashRunWithAHang(const QString& path, qint64 startMs = kRunSta
     c.event(320000, QStringLiteral("串口COM1已断开：设备已移除"));
     c.event(330000, QStringLiteral("串口COM1已重新打开"));
     c.event(340000, QStringLiteral("清空"));
+}
+
+// The bytes of writeCrashRunWithAHang's capture, written into dir.
+inline QByteArray crashRunWithAHangBytes(const QTemporaryDir& dir) {
+    const QString path = dir.filePath(QStringLiteral("whole.pcapng"));
+    writeCrashRunWithAHang(path);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // An hour of a crash test: a step every 10 s, 0x41 after 40 ms and 0x4F
